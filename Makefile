@@ -1,0 +1,29 @@
+# The two commands of the README: `make test` and `make run`.
+# Both install what is missing first (Debian packages, through sudo when not root).
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_QUIET = -DCMAKE_BUILD_TYPE=Release --log-level=WARNING
+
+.PHONY: test run deps host win32 build clean
+
+test: build
+	@tools/run-tests.sh
+
+run: win32
+	@tools/run-vantrel.sh
+
+build: host win32
+
+deps:
+	@tools/install-deps.sh
+
+host: deps
+	@cmake -S . -B build/host $(CMAKE_QUIET)
+	@cmake --build build/host -j $(JOBS)
+
+win32: deps
+	@cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake $(CMAKE_QUIET)
+	@cmake --build build/win32 -j $(JOBS)
+
+clean:
+	rm -rf build

@@ -1,0 +1,63 @@
+// The cipher engine: a keyed byte-stream transform driven by one binary64
+// state value. Portable C++, no platform headers, no allocation.
+//
+// Every floating-point step is one binary64 operation rounded to nearest, in
+// the written order: a wider intermediate or a fused multiply-add changes the
+// output within a few bytes, so the build refuses such settings.
+#pragma once
+
+#include <cfloat>
+
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "The cipher engine needs doubles evaluated as binary64 (FLT_EVAL_METHOD 0): on i686 build with -msse2 -mfpmath=sse."
+#endif
+#if defined(__FAST_MATH__)
+#error "The cipher engine must not be built with -ffast-math: it reorders and contracts the state arithmetic."
+#endif
+
+constexpr int ENCRYPT = 0;
+constexpr int DECRYPT = 1;
+
+constexpr int OFF = 0;
+constexpr int ON = 1;
+
+// Folds dX into 0.0 to 1.0 by adding 1.0 while it is negative, then
+// subtracting 1.0 while it exceeds 1.0, each step rounded. Meant for the
+// values the engine produces (about -0.04 to 20); it does not end for
+// infinities.
+double Normalize(double dX);
+
+// Returns Normalize(dX + 0.33333333) for bBit 0, Normalize(dX + 0.66666666)
+// for any other bBit.
+double Modify(double dX, int bBit);
+
+// Derives the starting state value from the key stream: NextKey is called
+// lDataSize times when it is positive, 1000 times when it is 0, never when it
+// is negative (the result is then 0.5). Key values are -1 to 255.
+double InitKey(int lDataSize, int (*NextKey)());
+
+// Transforms one bit in mode mMode: reads bSrc, reads and rewrites *bKey,
+// writes *bDst, and moves *dX on by one push and two chaotic steps.
+void TransformBits(int mMode, int bSrc, int *bKey, int *bDst, double *dX);
+
+// Runs the whole transform: seeds the state from lDataSize key values, then
+// turns every byte from NextByte (until it returns -1) into one byte for
+// OutputChar, pulling further key values as the cipher-text asks for them and
+// calling Increment about once per fIncrement of lDataSize bytes. The key
+// source must never run dry. Reports nothing; cannot fail.
+void EncodeBuffer(int mMode, int lDataSize, float fIncrement,
+                  int (*NextByte)(), int (*NextKeyVal)(),
+                  void (*OutputChar)(int), void (*Increment)());
+
+// The same transforms over callables that carry their own context, so that
+// runs on several threads stay apart and the callbacks inline. Same call
+// order, same bytes, same callback counts as InitKey and EncodeBuffer.
+template <class NextKeyFn>
+double InitKeyWith(int lDataSize, NextKeyFn &&nextKey);
+
+template <class NextByteFn, class NextKeyFn, class OutputFn, class IncrementFn>
+void EncodeBufferWith(int mMode, int lDataSize, float fIncrement,
+                      NextByteFn &&nextByte, NextKeyFn &&nextKeyVal,
+                      OutputFn &&outputChar, IncrementFn &&increment);
+
+#include "encode_inline.h"

@@ -1,0 +1,144 @@
+// Properties of the cipher engine over seeded random data: the fast loop
+// equals the rules written out straight, DECRYPT undoes ENCRYPT, and the
+// size given to the engine never bounds the bytes it processes.
+#include <gtest/gtest.h>
+
+#include "reference_engine.h"
+#include "test_support.h"
+
+static RunRecord RunReference(int mode, const Bytes &input, const Bytes &key, int dataSize)
+{
+    RunRecord record;
+    CyclicKey keySource{key};
+    std::size_t pos = 0;
+    reference::EncodeBuffer(
+        mode, dataSize, 0.01f,
+        [&] {
+            ++record.nextByteCalls;
+            return pos < input.size() ? int(input[pos++]) : -1;
+        },
+        [&] { return keySource(); },
+        [&](int byte) { record.output.push_back(static_cast<std::uint8_t>(byte)); },
+        [&] { ++record.incrementCalls; });
+    record.nextKeyCalls = keySource.calls;
+    return record;
+}
+
+static void ExpectSameRun(const RunRecord &expected, const RunRecord &actual)
+{
+    ASSERT_EQ(expected.output, actual.output);
+    EXPECT_EQ(expected.nextByteCalls, actual.nextByteCalls);
+    EXPECT_EQ(expected.nextKeyCalls, actual.nextKeyCalls);
+    EXPECT_EQ(expected.incrementCalls, actual.incrementCalls);
+}
+
+// Sizes the engine may be given for an input of `length` bytes.
+static int PickDataSize(std::mt19937_64 &rng, std::size_t length)
+{
+    int n = static_cast<int>(length);
+    switch (rng() % 6) {
+    case 0: return 0;
+    case 1: return -1 - static_cast<int>(rng() % 100000);
+    case 2: return n > 0 ? static_cast<int>(rng() % n) : 0;  // smaller
+    case 3: return n + 1 + static_cast<int>(rng() % 300);    // larger
+    default: return n;
+    }
+}
+
+TEST(EngineProperties, FastLoopEqualsTheReference)
+{
+    std::mt19937_64 rng(TestSeed());
+    for (int round = 0; round < 400; ++round) {
+        std::size_t length = rng() % 700;
+        Bytes input = RandomBytes(rng, length);
+        // Cycles of every length from 1 to 9, the empty key (-1), and longer keys.
+        std::size_t keyLength = round % 12 < 10 ? round % 12 : 10 + rng() % 3000;
+        Bytes key = RandomBytes(rng, keyLength);
+        int dataSize = PickDataSize(rng, length);
+        int mode = static_cast<int>(rng() % 2);
+        SCOPED_TRACE(testing::Message() << "round " << round << " length " << length << " key "
+                                        << keyLength << " size " << dataSize << " mode " << mode);
+        RunRecord expected = RunReference(mode, input, key, dataSize);
+        ExpectSameRun(expected, RunWith(mode, input, key, dataSize));
+        if (round % 8 == 0)
+            ExpectSameRun(expected, RunPlain(mode, input, key, dataSize));
+    }
+}
+
+TEST(EngineProperties, InitKeyEqualsTheReference)
+{
+    std::mt19937_64 rng(TestSeed());
+    for (int round = 0; round < 300; ++round) {
+        Bytes key = RandomBytes(rng, round % 10 == 0 ? 0 : 1 + rng() % 64);
+        int size = static_cast<int>(rng() % 5000) - 10;
+        CyclicKey fast{key}, plain{key};
+        double expected = reference::InitKey(size, [&] { return plain(); });
+        ASSERT_EQ(BitsOf(expected), BitsOf(InitKeyWith(size, fast))) << "round " << round;
+        ASSERT_EQ(plain.calls, fast.calls);
+    }
+}
+
+TEST(EngineProperties, DecryptUndoesEncrypt)
+{
+    std::mt19937_64 rng(TestSeed());
+    const std::size_t keyLengths[] = {0, 1, 2, 7, 256, 5000};
+    for (std::size_t keyLength : keyLengths) {
+        for (int round = 0; round < 12; ++round) {
+            std::size_t length = round == 0 ? 0 : rng() % 4000;
+            Bytes input = RandomBytes(rng, length);
+            Bytes key = RandomBytes(rng, keyLength);
+            int dataSize = PickDataSize(rng, length);
+            SCOPED_TRACE(testing::Message() << "key " << keyLength << " length " << length
+                                            << " size " << dataSize);
+            RunRecord sealed = RunWith(ENCRYPT, input, key, dataSize);
+            RunRecord opened = RunWith(DECRYPT, sealed.output, key, dataSize);
+            ASSERT_EQ(input, opened.output);
+            EXPECT_EQ(sealed.nextKeyCalls, opened.nextKeyCalls);
+        }
+    }
+}
+
+TEST(EngineProperties, SizeNeverBoundsTheBytesProcessed)
+{
+    std::mt19937_64 rng(TestSeed());
+    Bytes input = RandomBytes(rng, 1000);
+    Bytes key = RandomBytes(rng, 13);
+    for (int dataSize : {1, 10, 999, 1000, 1001, 5000, -3, 0}) {
+        SCOPED_TRACE(dataSize);
+        RunRecord run = RunWith(ENCRYPT, input, key, dataSize);
+        EXPECT_EQ(input.size(), run.output.size());
+        EXPECT_EQ(1001, run.nextByteCalls);
+        EXPECT_EQ(input, RunWith(DECRYPT, run.output, key, dataSize).output);
+    }
+    // The size changes the bytes only through the key values InitKey takes.
+    EXPECT_NE(RunWith(ENCRYPT, input, key, 1000).output, RunWith(ENCRYPT, input, key, 999).output);
+}
+
+TEST(EngineProperties, OneStepFoldEqualsRepeatedSubtraction)
+{
+    // Every truncated product InitKey can meet with key values -1 to 255.
+    for (int rounder = -391; rounder <= 200000; ++rounder) {
+        double scaled = rounder / 10000.0;
+        ASSERT_EQ(BitsOf(reference::Normalize(scaled)),
+                  BitsOf(encode_detail::FoldRounder(rounder, scaled)))
+            << "rounder " << rounder;
+    }
+}
+
+TEST(EngineProperties, PushEqualsModifyOverTheStateRange)
+{
+    std::mt19937_64 rng(TestSeed());
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double edges[] = {0.0, 1.0, 0.5, 0.33333334, 0.66666667, 0.6666666700000001,
+                            0.33333333000000004, 1e-300};
+    for (double x : edges) {
+        EXPECT_EQ(BitsOf(Modify(x, OFF)), BitsOf(encode_detail::Push(x, encode_detail::kStepOff)));
+        EXPECT_EQ(BitsOf(Modify(x, ON)), BitsOf(encode_detail::Push(x, encode_detail::kStepOn)));
+    }
+    for (int i = 0; i < 200000; ++i) {
+        double x = unit(rng);
+        ASSERT_EQ(BitsOf(reference::Modify(x, i & 1)),
+                  BitsOf(encode_detail::Push(x, (i & 1) ? encode_detail::kStepOn : encode_detail::kStepOff)))
+            << x;
+    }
+}

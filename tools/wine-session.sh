@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs a command inside a Wine session for the win32 tree: a display (a
+# virtual one when there is none), the tree's own Wine prefix, created on
+# first use, and a warm wineserver so that each test does not pay Wine's
+# start-up. Everything it started ends with it.
+#   tools/wine-session.sh COMMAND...
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX=${VANTREL_WINEPREFIX:-$top/build/win32/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+xvfb_pid=
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
+  for n in $(seq 90 120); do
+    [[ -e /tmp/.X$n-lock ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    xdpyinfo >/dev/null 2>&1 && break
+    kill "$xvfb_pid" >/dev/null 2>&1 || true
+    xvfb_pid=
+  done
+  [[ -n $xvfb_pid ]] || { echo "wine-session: could not start a virtual display (Xvfb)" >&2; exit 1; }
+fi
+
+mkdir -p "$WINEPREFIX"
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  echo "Creating the Wine prefix in $WINEPREFIX (once)..."
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+fi
+wineserver -p >/dev/null 2>&1 || true
+# Wine's own background processes start with the first program and would
+# inherit its output pipes (a test runner then waits for them forever):
+# start them here, with nothing attached.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+"$@"
