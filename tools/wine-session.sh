@@ -20,17 +20,15 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
-  for n in $(seq 90 120); do
-    [[ -e /tmp/.X$n-lock ]] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    xdpyinfo >/dev/null 2>&1 && break
-    kill "$xvfb_pid" >/dev/null 2>&1 || true
-    xvfb_pid=
-  done
-  [[ -n $xvfb_pid ]] || { echo "wine-session: could not start a virtual display (Xvfb)" >&2; exit 1; }
+  # Xvfb picks a free display number itself and writes it to the pipe.
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  number=$(timeout 20 head -n 1 "$fifo" || true)
+  rm -f "$fifo"
+  [[ -n $number ]] || { echo "wine-session: could not start a virtual display (Xvfb)" >&2; exit 1; }
+  export DISPLAY=":$number"
 fi
 
 mkdir -p "$WINEPREFIX"
