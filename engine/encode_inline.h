@@ -2,6 +2,12 @@
 #pragma once
 
 #include <climits>
+#include <cmath>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace encode_detail {
 
@@ -36,17 +42,27 @@ inline int WrapAdd(int a, int b)
 // so the repeated subtractions of the plain fold equal one subtraction of
 // their count; the count comes from the integer, since dRounder is a whole
 // number exactly when iRounder is a multiple of 10000. A negative value lies
-// above -1 and takes one rounded addition.
+// above -1 and takes one rounded addition, written as subtracting -1.0. A
+// value already in range subtracts 0.0, which is exact.
 inline double FoldRounder(int iRounder, double dRounder)
 {
-    if (iRounder < 0)
-        return dRounder + 1.0;
     int iWhole = iRounder / 10000;
     if (iRounder % 10000 == 0)
         iWhole -= 1;  // 2.0 folds to 1.0, not 0.0
-    if (iWhole <= 0)
-        return dRounder;
+    if (iWhole < 0)
+        iWhole = 0;
+    if (iRounder < 0)
+        iWhole = -1;
     return dRounder - static_cast<double>(iWhole);
+}
+
+// Number of bits set among the low eight of iByte.
+inline int PopCount8(int iByte)
+{
+    unsigned uBits = static_cast<unsigned>(iByte) & 0xFFu;
+    uBits = uBits - ((uBits >> 1) & 0x55u);
+    uBits = (uBits & 0x33u) + ((uBits >> 2) & 0x33u);
+    return static_cast<int>((uBits + (uBits >> 4)) & 0x0Fu);
 }
 
 // Bytes per progress step: fIncrement widened to binary64 times the size,
@@ -73,36 +89,204 @@ inline double Chaos(double dX)
     return (kChaos * dX) * (1.0 - dX);
 }
 
+// The two pushes, indexed by the plain bit. Whether a push folds can be told
+// from the state before the sum: rounding is monotonic, so the sum exceeds
+// 1.0 exactly when the state exceeds foldAbove. That takes the test off the
+// state's dependency chain, and the fold becomes subtracting 1.0 or 0.0
+// (the latter exact), with no branch to mispredict.
+struct PushTable {
+    double step[2];
+    double foldAbove[2];  // largest state whose sum with step still rounds to at most 1.0
+};
+
+inline double FoldAbove(double dStep)
+{
+    double dX = 1.0 - dStep;
+    while (dX + dStep > 1.0)
+        dX = std::nextafter(dX, 0.0);
+    while (std::nextafter(dX, 1.0) + dStep <= 1.0)
+        dX = std::nextafter(dX, 1.0);
+    return dX;
+}
+
+inline const PushTable &Pushes()
+{
+    static const PushTable table = {{kStepOff, kStepOn}, {FoldAbove(kStepOff), FoldAbove(kStepOn)}};
+    return table;
+}
+
+// The state value as the byte loop carries it. With SSE2 it stays in a
+// vector register whose upper half is never read, and every step is a
+// scalar instruction on it: no moves, no shuffles, no branches on the chain.
+#if defined(__SSE2__)
+using StateValue = __m128d;
+
+inline StateValue ToState(double dX) { return _mm_set_sd(dX); }
+inline double FromState(StateValue vX) { return _mm_cvtsd_f64(vX); }
+inline int IsHigh(StateValue vX) { return _mm_comigt_sd(vX, _mm_set_sd(kHalf)); }
+
+// All ones in the low half when vX exceeds vLimit.
+inline __m128d Above(__m128d vX, __m128d vLimit) { return _mm_cmplt_sd(vLimit, vX); }
+
+inline StateValue ChaosState(StateValue vX)
+{
+    const __m128d vChaos = _mm_set_sd(kChaos), vOne = _mm_set_sd(1.0);
+    vX = _mm_mul_sd(_mm_mul_sd(vChaos, vX), _mm_sub_sd(vOne, vX));
+    return _mm_mul_sd(_mm_mul_sd(vChaos, vX), _mm_sub_sd(vOne, vX));
+}
+
+// One ENCRYPT step for the plain bit bPlain (0 or 1): Chaos(Modify(x, p)).
+inline StateValue StepEncrypt(StateValue vX, int bPlain, const PushTable &pushes)
+{
+    __m128d vSum = _mm_add_sd(vX, _mm_load_sd(&pushes.step[bPlain]));
+    __m128d vFold = _mm_and_pd(Above(vX, _mm_load_sd(&pushes.foldAbove[bPlain])), _mm_set_sd(1.0));
+    return ChaosState(_mm_sub_sd(vSum, vFold));
+}
+
+// One DECRYPT step: the plain bit is bCipherKey (cipher bit XOR key bit),
+// inverted when the state is high; it goes to *bPlain and picks the push.
+// Both candidate pushes are formed while the high test runs.
+inline StateValue StepDecrypt(StateValue vX, int bCipherKey, const PushTable &pushes, int *bPlain)
+{
+    *bPlain = bCipherKey ^ IsHigh(vX);
+    __m128d vHigh = Above(vX, _mm_set_sd(kHalf));
+    int bLowPlain = bCipherKey, bHighPlain = bCipherKey ^ 1;
+    __m128d vSumLow = _mm_add_sd(vX, _mm_load_sd(&pushes.step[bLowPlain]));
+    __m128d vSumHigh = _mm_add_sd(vX, _mm_load_sd(&pushes.step[bHighPlain]));
+    __m128d vFoldLow = Above(vX, _mm_load_sd(&pushes.foldAbove[bLowPlain]));
+    __m128d vFoldHigh = Above(vX, _mm_load_sd(&pushes.foldAbove[bHighPlain]));
+    __m128d vSum = _mm_or_pd(_mm_and_pd(vHigh, vSumHigh), _mm_andnot_pd(vHigh, vSumLow));
+    __m128d vFold = _mm_or_pd(_mm_and_pd(vHigh, vFoldHigh), _mm_andnot_pd(vHigh, vFoldLow));
+    return ChaosState(_mm_sub_sd(vSum, _mm_and_pd(vFold, _mm_set_sd(1.0))));
+}
+#else
+using StateValue = double;
+
+inline StateValue ToState(double dX) { return dX; }
+inline double FromState(StateValue dX) { return dX; }
+inline int IsHigh(StateValue dX) { return dX > kHalf; }
+
+inline StateValue StepEncrypt(StateValue dX, int bPlain, const PushTable &pushes)
+{
+    return Chaos(Push(dX, pushes.step[bPlain]));
+}
+
+inline StateValue StepDecrypt(StateValue dX, int bCipherKey, const PushTable &pushes, int *bPlain)
+{
+    *bPlain = bCipherKey ^ IsHigh(dX);
+    return Chaos(Push(dX, pushes.step[*bPlain]));
+}
+#endif
+
+// Callbacks the compiler cannot see into (plain function pointers) clobber
+// every vector register, so the state value must cross them in memory. Left
+// to itself the compiler may store and reload it around each call, and each
+// reload lengthens the state's chain; one slot saved once per byte, before
+// the byte's group of calls, and loaded once after it, keeps that to one.
+template <bool kOpaqueCalls>
+struct CallCrossing {
+    StateValue Save(StateValue vX) { return vX; }
+    StateValue Restore(StateValue vX) { return vX; }
+};
+
+template <>
+struct CallCrossing<true> {
+#if defined(__SSE2__) && defined(__x86_64__)
+    // A general register that calls preserve is a shorter way than memory.
+    long long iBits = 0;
+    StateValue Save(StateValue vX)
+    {
+        iBits = _mm_cvtsi128_si64(_mm_castpd_si128(vX));
+        return vX;
+    }
+    StateValue Restore(StateValue) { return _mm_castsi128_pd(_mm_cvtsi64_si128(iBits)); }
+#else
+    volatile double dSlot = 0.0;
+    StateValue Save(StateValue vX)
+    {
+        dSlot = FromState(vX);
+        return vX;
+    }
+    StateValue Restore(StateValue) { return ToState(dSlot); }
+#endif
+};
+
 // The byte loop for one mode, so that the mode tests leave the bit loop.
-template <bool kEncrypt, class NextByteFn, class NextKeyFn, class OutputFn, class IncrementFn>
-inline void RunBytes(int lDataSize, int lStep, double dX, int iCurKey,
+template <bool kEncrypt, bool kOpaqueCalls, class NextByteFn, class NextKeyFn, class OutputFn,
+          class IncrementFn>
+inline void RunBytes(int lDataSize, int lStep, StateValue vX, int iCurKey,
                      NextByteFn &nextByte, NextKeyFn &nextKeyVal,
                      OutputFn &outputChar, IncrementFn &increment)
 {
+    const PushTable &pushes = Pushes();
+    CallCrossing<kOpaqueCalls> crossing;
     int iKeyPos = 0;
     int lCurrent = 0;
     int lNext = lStep;
+    vX = crossing.Save(vX);
+    int iCurChar = nextByte();
     for (;;) {
-        int iCurChar = nextByte();
         if (iCurChar == -1)
             return;
+        // In DECRYPT the key position advances on the received bits, so
+        // whether the byte wraps it (at most once: it advances eight times at
+        // most) is known before its first bit. The key value it then mixes in
+        // is fetched here, at the same place in the order of callbacks, and
+        // the wrap itself needs no branch.
+        int iWrapValue = 0;
+        if (!kEncrypt && iKeyPos + PopCount8(iCurChar) >= 8)
+            iWrapValue = nextKeyVal();
+        vX = crossing.Restore(vX);
+
         int iCharOut = 0;
-        for (int iX = 0; iX < 8; ++iX) {
-            int bIn = (iCurChar >> iX) & 1;
-            int bKey = (iCurKey >> iKeyPos) & 1;
-            int bHigh = dX > kHalf;
-            // p is the plain bit, c the cipher-text bit; both modes write
-            // p XOR k back as key bit and push the state by p.
-            int bPlain = kEncrypt ? bIn : (bIn ^ bHigh ^ bKey);
-            int bCipher = kEncrypt ? (bIn ^ bKey ^ bHigh) : bIn;
-            int bOut = kEncrypt ? bCipher : bPlain;
-            dX = Chaos(Push(dX, bPlain ? kStepOn : kStepOff));
-            iCharOut |= bOut << iX;
-            iCurKey = (iCurKey & ~(1 << iKeyPos)) | ((bPlain ^ bKey) << iKeyPos);
-            if (bCipher && ++iKeyPos == 8) {
-                iKeyPos = 0;
-                iCurKey ^= nextKeyVal();
+        if (kEncrypt) {
+            // The state's chain depends on the plain bits alone, and the key
+            // word only reads its high tests; the key word follows the chain
+            // two bits behind. A key wrap, which depends on those tests, is a
+            // branch that mispredicts at random: trailing the chain, it
+            // resolves long before the chain needs the instructions it
+            // discards. With opaque callbacks a wrap's call would make the
+            // state cross it in memory, so there the key word waits for the
+            // whole byte's chain. (One int per bit: a packed mask of the tests
+            // would make every bit wait for the last.)
+            constexpr int kLag = kOpaqueCalls ? 8 : 2;
+            int bHigh[8];
+            auto keyBit = [&](int iX) {
+                int bPlain = (iCurChar >> iX) & 1;
+                int bCipher = bPlain ^ ((iCurKey >> iKeyPos) & 1) ^ bHigh[iX];
+                iCharOut |= bCipher << iX;
+                // The key bit becomes p XOR k: flipped exactly when p is 1.
+                iCurKey ^= bPlain << iKeyPos;
+                iKeyPos += bCipher;
+                if (iKeyPos == 8) {
+                    iKeyPos = 0;
+                    iCurKey ^= nextKeyVal();
+                }
+            };
+#pragma GCC unroll 8
+            for (int iX = 0; iX < 8; ++iX) {
+                bHigh[iX] = IsHigh(vX);
+                vX = StepEncrypt(vX, (iCurChar >> iX) & 1, pushes);
+                if (iX >= kLag)
+                    keyBit(iX - kLag);
             }
+            vX = crossing.Save(vX);
+#pragma GCC unroll 8
+            for (int iX = 8 - kLag; iX < 8; ++iX)
+                keyBit(iX);
+        } else {
+#pragma GCC unroll 8
+            for (int iX = 0; iX < 8; ++iX) {
+                int bCipher = (iCurChar >> iX) & 1;
+                int bPlain;
+                vX = StepDecrypt(vX, bCipher ^ ((iCurKey >> iKeyPos) & 1), pushes, &bPlain);
+                iCharOut |= bPlain << iX;
+                iCurKey ^= bPlain << iKeyPos;
+                iKeyPos += bCipher;
+                iCurKey ^= iWrapValue & -(iKeyPos >> 3);
+                iKeyPos &= 7;
+            }
+            vX = crossing.Save(vX);
         }
         outputChar(iCharOut);
         if (lDataSize > 0) {
@@ -112,6 +296,7 @@ inline void RunBytes(int lDataSize, int lStep, double dX, int iCurKey,
                 increment();
             }
         }
+        iCurChar = nextByte();
     }
 }
 
@@ -123,16 +308,24 @@ inline double InitKeyWith(int lDataSize, NextKeyFn &&nextKey)
     using namespace encode_detail;
     double dX = kHalf;
     int iCount = lDataSize == 0 ? kEmptySizeIterations : lDataSize;
-    while (iCount > 0) {
-        --iCount;
-        int iKeyVal = nextKey();
+    if (iCount <= 0)
+        return dX;
+    // Each key value is asked for while the state passes through its integer
+    // form iRounder: a callback then leaves the state in a register it keeps,
+    // instead of the state crossing the call through memory.
+    int iKeyVal = nextKey();
+    for (;;) {
         double dDeltaX = iKeyVal / kKeyDivisor;
         dX = dX + dDeltaX;
         int iRounder = TruncToInt(kRounderScale * dX);
+        bool bLast = --iCount == 0;
+        if (!bLast)
+            iKeyVal = nextKey();
         double dRounder = iRounder / kRounderDivisor;
         dX = FoldRounder(iRounder, dRounder);
+        if (bLast)
+            return dX;
     }
-    return dX;
 }
 
 template <class NextByteFn, class NextKeyFn, class OutputFn, class IncrementFn>
@@ -144,8 +337,11 @@ inline void EncodeBufferWith(int mMode, int lDataSize, float fIncrement,
     int lStep = ProgressStep(fIncrement, lDataSize);
     double dX = InitKeyWith(lDataSize, nextKeyVal);
     int iCurKey = nextKeyVal();
+    constexpr bool kOpaque = std::is_pointer<std::decay_t<NextByteFn>>::value;
     if (mMode == ENCRYPT)
-        RunBytes<true>(lDataSize, lStep, dX, iCurKey, nextByte, nextKeyVal, outputChar, increment);
+        RunBytes<true, kOpaque>(lDataSize, lStep, ToState(dX), iCurKey, nextByte, nextKeyVal,
+                                outputChar, increment);
     else
-        RunBytes<false>(lDataSize, lStep, dX, iCurKey, nextByte, nextKeyVal, outputChar, increment);
+        RunBytes<false, kOpaque>(lDataSize, lStep, ToState(dX), iCurKey, nextByte, nextKeyVal,
+                                 outputChar, increment);
 }
