@@ -125,20 +125,41 @@ TEST(EngineProperties, OneStepFoldEqualsRepeatedSubtraction)
     }
 }
 
-TEST(EngineProperties, PushEqualsModifyOverTheStateRange)
+// The fast bit steps against the rules written out straight, over random
+// states and the states where a push just does or does not fold.
+TEST(EngineProperties, BitStepsEqualTheReference)
 {
+    using namespace encode_detail;
     std::mt19937_64 rng(TestSeed());
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const double edges[] = {0.0, 1.0, 0.5, 0.33333334, 0.66666667, 0.6666666700000001,
-                            0.33333333000000004, 1e-300};
-    for (double x : edges) {
-        EXPECT_EQ(BitsOf(Modify(x, OFF)), BitsOf(encode_detail::Push(x, encode_detail::kStepOff)));
-        EXPECT_EQ(BitsOf(Modify(x, ON)), BitsOf(encode_detail::Push(x, encode_detail::kStepOn)));
+    const PushTable &pushes = Pushes();
+    std::vector<double> states = {0.0, 1.0, 0.5, std::nextafter(0.5, 1.0), 1e-300};
+    for (double limit : pushes.foldAbove) {
+        double x = limit;
+        for (int i = 0; i < 2000; ++i)
+            x = std::nextafter(x, 0.0);
+        for (int i = 0; i < 4000; ++i, x = std::nextafter(x, 1.0))
+            states.push_back(x);
     }
-    for (int i = 0; i < 200000; ++i) {
-        double x = unit(rng);
-        ASSERT_EQ(BitsOf(reference::Modify(x, i & 1)),
-                  BitsOf(encode_detail::Push(x, (i & 1) ? encode_detail::kStepOn : encode_detail::kStepOff)))
-            << x;
+    for (int i = 0; i < 100000; ++i)
+        states.push_back(unit(rng));
+
+    for (double x : states) {
+        for (int bit = 0; bit < 2; ++bit) {
+            int key = 0, out = 0;
+            double expected = x;
+            reference::TransformBits(ENCRYPT, bit, &key, &out, &expected);
+            ASSERT_EQ(BitsOf(expected), BitsOf(FromState(StepEncrypt(ToState(x), bit, pushes))))
+                << "ENCRYPT x " << x << " p " << bit;
+
+            // DECRYPT receives c; with key bit 0, c XOR k is c itself.
+            key = 0;
+            expected = x;
+            reference::TransformBits(DECRYPT, bit, &key, &out, &expected);
+            int plain = -1;
+            double got = FromState(StepDecrypt(ToState(x), bit, pushes, &plain));
+            ASSERT_EQ(out, plain) << "DECRYPT x " << x << " c " << bit;
+            ASSERT_EQ(BitsOf(expected), BitsOf(got)) << "DECRYPT x " << x << " c " << bit;
+        }
     }
 }
