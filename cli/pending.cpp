@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bytestream.h"
+#include "paths.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -48,20 +49,9 @@ static void Unregister(const std::string &path)
     }
 }
 
-// The folder part of a path, with its separator ("" for the current folder).
-static std::string FolderOf(const std::string &path)
-{
-#ifdef _WIN32
-    std::size_t cut = path.find_last_of("/\\:");
-#else
-    std::size_t cut = path.find_last_of('/');
-#endif
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
 static std::string TempName(const std::string &finalPath)
 {
-    std::string folder = FolderOf(finalPath);
+    std::string folder = FolderPart(finalPath);
     std::string base = finalPath.substr(folder.size());
 #ifdef _WIN32
     unsigned long process = GetCurrentProcessId();
@@ -184,13 +174,12 @@ static void RemoveFile(const std::string &path)
 
 #else  // POSIX
 
-static void (*const kDefault)(int) = SIG_DFL;
 static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 static void WaitForInterrupt(sigset_t set)
 {
-    int signal = 0;
-    while (sigwait(&set, &signal) != 0) {
+    int number = 0;
+    while (sigwait(&set, &number) != 0) {
     }
     g_lock.lock();  // held until the process ends
     for (const std::string &path : g_temps)
@@ -198,13 +187,13 @@ static void WaitForInterrupt(sigset_t set)
     if (g_notice)
         g_notice();
     // End as the signal itself would have, so that the caller sees it.
-    std::signal(signal, kDefault);
+    std::signal(number, SIG_DFL);
     sigset_t one;
     sigemptyset(&one);
-    sigaddset(&one, signal);
+    sigaddset(&one, number);
     pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-    raise(signal);
-    _exit(128 + signal);
+    raise(number);
+    _exit(128 + number);
 }
 
 void InstallInterruptCleanup()
@@ -214,8 +203,8 @@ void InstallInterruptCleanup()
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t set;
     sigemptyset(&set);
-    for (int signal : kInterrupts)
-        sigaddset(&set, signal);
+    for (int number : kInterrupts)
+        sigaddset(&set, number);
     // Blocked here and in every thread started later; one thread takes them.
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread(WaitForInterrupt, set).detach();

@@ -32,7 +32,6 @@ struct CliOptions {
     std::string workDir;        // empty: the test's own
     long long fileSizeLimit = -1;  // POSIX: RLIMIT_FSIZE for the process
     bool stderrTerminal = false;   // POSIX: stderr on a pseudo-terminal
-    bool newProcessGroup = false;  // Windows: so that Ctrl+Break reaches it alone
 };
 
 // The program under test: vantrel-cli beside the tests folder.
@@ -78,8 +77,9 @@ public:
     }
 
     CliResult Wait();
-    void Interrupt();  // SIGINT on POSIX, Ctrl+Break on Windows
-#ifndef _WIN32
+#ifdef _WIN32
+    void Kill() { TerminateProcess(process_.hProcess, 0xC000013A); }
+#else
     void Signal(int number) { kill(pid_, number); }
 #endif
 
@@ -98,6 +98,12 @@ private:
 };
 
 #ifdef _WIN32
+
+inline std::string WithoutCarriageReturns(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
 
 // One argument as the C runtime splits command lines: quoted, with
 // backslashes doubled before a quote.
@@ -142,8 +148,7 @@ inline void CliRun::Start(const std::vector<std::string> &args, const CliOptions
     startup.hStdError = err;
     std::vector<char> commandLine(line.begin(), line.end());
     commandLine.push_back('\0');
-    DWORD flags = options.newProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0;
-    BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+    BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                   options.workDir.empty() ? nullptr : options.workDir.c_str(),
                                   &startup, &process_);
     CloseHandle(out);
@@ -165,15 +170,11 @@ inline CliResult CliRun::Wait()
         CloseHandle(process_.hProcess);
         CloseHandle(process_.hThread);
         waited_ = true;
-        result_.out = ReadText(outPath_);
-        result_.err = ReadText(errPath_);
+        // Text written in the C library's text mode ends its lines in CR LF.
+        result_.out = WithoutCarriageReturns(ReadText(outPath_));
+        result_.err = WithoutCarriageReturns(ReadText(errPath_));
     }
     return result_;
-}
-
-inline void CliRun::Interrupt()
-{
-    GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process_.dwProcessId);
 }
 
 #else
@@ -249,11 +250,6 @@ inline CliResult CliRun::Wait()
         result_.err = ReadText(errPath_);
     waited_ = true;
     return result_;
-}
-
-inline void CliRun::Interrupt()
-{
-    kill(pid_, SIGINT);
 }
 
 #endif
