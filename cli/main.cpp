@@ -18,6 +18,13 @@
 #define VANTREL_VERSION "unknown"
 #endif
 
+#ifdef _WIN32
+// The Windows command line comes unexpanded: let the C runtime expand
+// wildcards (*.txt) as a POSIX shell would.
+extern "C" int _dowildcard;
+int _dowildcard = -1;
+#endif
+
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;

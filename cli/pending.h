@@ -12,8 +12,8 @@
 // starts.
 void InstallInterruptCleanup();
 
-// Called (with the registry locked, from the interrupt) just before the
-// process ends; may be null. Must only write to stderr.
+// `notice` is called on an interrupt, after the pending outputs are gone and
+// just before the process ends; null for none. It may only write to stderr.
 void SetInterruptNotice(void (*notice)());
 
 struct PendingOutput {

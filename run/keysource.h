@@ -41,7 +41,7 @@ public:
     std::int64_t ValuesRead() const { return handedOut_ + (pos_ - begin_); }
 
     // `hook` is called with `context` each time the buffer is refilled or
-    // starts over (about every 64 KiB of key values), for progress.
+    // starts over (every 64 KiB to 1 MiB of key values), for progress.
     void SetRefillHook(void (*hook)(void *), void *context)
     {
         hook_ = hook;

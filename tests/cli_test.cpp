@@ -160,6 +160,19 @@ TEST_F(CliTest, OutputFolder)
     EXPECT_TRUE(one == Read("back/one"));
 }
 
+#ifdef _WIN32
+TEST_F(CliTest, WildcardsExpandAsInAShell)
+{
+    Write("key", {6});
+    Write("a.txt", {1});
+    Write("b.txt", {2});
+    Write("c.bin", {3});
+    CliResult result = Cli({"encrypt", "-k", "key", "*.txt"});
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_EQ((std::vector<std::string>{"a.txt", "a.txt.vtl", "b.txt", "b.txt.vtl", "c.bin", "key"}), Names());
+}
+#endif
+
 TEST_F(CliTest, ExistingOutputNeedsForce)
 {
     Bytes plain = RandomBytes(rng_, 800), old = {'o', 'l', 'd'};
