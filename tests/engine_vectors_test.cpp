@@ -1,10 +1,15 @@
 // Known-answer vectors of the cipher engine. Every value comes from the
-// cipher's published worked examples; results are compared bit for bit.
+// cipher's published worked examples (the shared table in
+// engine/knownanswers.cpp, and the bit-by-bit rows below); results are
+// compared bit for bit.
 #include <gtest/gtest.h>
 
 #include <cinttypes>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "knownanswers.h"
 #include "test_support.h"
 
 // --- the plain entry, whose callbacks are bare functions over globals ---
@@ -73,37 +78,19 @@ TEST(KeyState, ConstantsHaveTheirBinary64Bits)
 
 TEST(KeyState, NormalizeFoldsIntoTheUnitRange)
 {
-    const struct { double in; std::uint64_t out; } table[] = {
-        {1.0, 0x3FF0000000000000},
-        {0.0, 0x0000000000000000},
-        {2.0, 0x3FF0000000000000},
-        {-0.25, 0x3FE8000000000000},
-        {-1e-20, 0x3FF0000000000000},  // rounds up to exactly 1.0 and stays
-        {1.0000000000000002, 0x3CB0000000000000},
-        {8.789, 0x3FE93F7CED916870},
-        {19.9999, 0x3FEFFF2E48E8A720},
-        {-0.0390625, 0x3FEEC00000000000},
-    };
-    for (const auto &row : table) {
-        SCOPED_TRACE(row.in);
-        EXPECT_EQ(Hex(row.out), Hex(BitsOf(Normalize(row.in))));
+    for (std::size_t i = 0; i < kKnownAnswers.normalizeCount; ++i) {
+        const KnownNormalize &row = kKnownAnswers.normalize[i];
+        SCOPED_TRACE(row.dIn);
+        EXPECT_EQ(Hex(row.out), Hex(BitsOf(Normalize(row.dIn))));
     }
 }
 
 TEST(KeyState, ModifyPushesByTheChosenStep)
 {
-    const struct { double in; int bit; std::uint64_t out; } table[] = {
-        {0.5, OFF, 0x3FEAAAAAA8E0896D},
-        {0.5, ON, 0x3FC5555547044B68},
-        {0.0, OFF, 0x3FD5555551C112DA},
-        {1.0, OFF, 0x3FD5555551C112D8},  // 1.33333333 rounds before 1.0 goes
-        {1.0, ON, 0x3FE5555551C112DA},
-        {0.9, ON, 0x3FE222221E8DDFA8},
-        {0.5, 5, 0x3FC5555547044B68},    // any nonzero bit acts as ON
-    };
-    for (const auto &row : table) {
-        SCOPED_TRACE(testing::Message() << row.in << " bit " << row.bit);
-        EXPECT_EQ(Hex(row.out), Hex(BitsOf(Modify(row.in, row.bit))));
+    for (std::size_t i = 0; i < kKnownAnswers.modifyCount; ++i) {
+        const KnownModify &row = kKnownAnswers.modify[i];
+        SCOPED_TRACE(testing::Message() << row.dIn << " bit " << row.bBit);
+        EXPECT_EQ(Hex(row.out), Hex(BitsOf(Modify(row.dIn, row.bBit))));
     }
 }
 
@@ -111,31 +98,13 @@ TEST(KeyState, ModifyPushesByTheChosenStep)
 
 TEST(KeyState, InitKeyIterationsForConstantKeys)
 {
-    // {key value, iterations, state value after them}
-    const struct { int key; int iterations; std::uint64_t out; } table[] = {
-        {-1, 1, 0x3FEEBFB15B573EA8}, {-1, 2, 0x3FE23C9EECBFB160},
-        {-1, 3, 0x3FE51DE69AD42C40}, {-1, 4, 0x3FE1EAB367A0F908},
-        {-1, 5, 0x3FE1EAB367A0F908}, {-1, 0, 0x3FE1EAB367A0F908},
-        {0, 1, 0x3FF0000000000000},  {0, 2, 0x3FF0000000000000},
-        {0, 7, 0x3FF0000000000000},  {0, 0, 0x3FF0000000000000},
-        {255, 1, 0x3FEEBFB15B573EB0}, {255, 2, 0x3FE23C9EECBFB160},
-    };
-    for (const auto &row : table) {
-        SCOPED_TRACE(testing::Message() << "key " << row.key << " size " << row.iterations);
-        g_keyValue = row.key;
+    for (std::size_t i = 0; i < kKnownAnswers.initKeyCount; ++i) {
+        const KnownInitKey &row = kKnownAnswers.initKey[i];
+        SCOPED_TRACE(testing::Message() << "key " << row.iKeyValue << " size " << row.lDataSize);
+        g_keyValue = row.iKeyValue;
         g_keyCalls = 0;
-        EXPECT_EQ(Hex(row.out), Hex(BitsOf(InitKey(row.iterations, ConstantKey))));
-        EXPECT_EQ(row.iterations == 0 ? 1000 : row.iterations, g_keyCalls);
-    }
-}
-
-TEST(KeyState, InitKeyNegativeSizeReadsNoKey)
-{
-    for (int size : {-1, -5, -2147483647 - 1}) {
-        g_keyValue = 7;
-        g_keyCalls = 0;
-        EXPECT_EQ(Hex(0x3FE0000000000000), Hex(BitsOf(InitKey(size, ConstantKey))));
-        EXPECT_EQ(0, g_keyCalls);
+        EXPECT_EQ(Hex(row.out), Hex(BitsOf(InitKey(row.lDataSize, ConstantKey))));
+        EXPECT_EQ(row.nextKeyCalls, g_keyCalls);
     }
 }
 
@@ -155,18 +124,6 @@ TEST(KeyState, InitKeyTruncatesTheRoundedProduct)
 
 // --- EncodeBuffer ---
 
-struct RunVector {
-    const char *name;
-    int mode;
-    Bytes input;
-    Bytes key;          // empty: the empty key file, -1 on every call
-    int dataSize;
-    Bytes output;       // the whole output, or its first bytes when crc is set
-    std::uint32_t crc;  // CRC-32 of the whole output; 0: output is whole
-    long keyCalls;
-    long incrementCalls;
-};
-
 static Bytes Ascending()
 {
     Bytes bytes(256);
@@ -179,59 +136,42 @@ static const Bytes kHello = {0x68, 0x65, 0x6C, 0x6C, 0x6F};
 static const Bytes kEmptyKey = {};
 static const Bytes kZeroKey = {0x00};
 
-static const RunVector kRunVectors[] = {
-    {"empty input", ENCRYPT, {}, kEmptyKey, 0, {}, 0, 1001, 0},
-    {"hello, empty key", ENCRYPT, kHello, kEmptyKey, 5, {0x78, 0x4E, 0x5C, 0xE4, 0xB7}, 0, 8, 5},
-    {"hello back, empty key", DECRYPT, {0x78, 0x4E, 0x5C, 0xE4, 0xB7}, kEmptyKey, 5, kHello, 0, 8, 5},
-    {"decrypt of plain hello", DECRYPT, kHello, kEmptyKey, 5, {0x78, 0x27, 0xF4, 0xE0, 0xE4}, 0, -1, 5},
-    {"hello, zero key", ENCRYPT, kHello, kZeroKey, 5, {0xEF, 0x62, 0x5E, 0x61, 0xA0}, 0, -1, 5},
-    {"hello, size -1", ENCRYPT, kHello, kEmptyKey, -1, {0x79, 0xEF, 0x3E, 0x4A, 0x4C}, 0, 3, 0},
-    {"hello back, size -1", DECRYPT, {0x79, 0xEF, 0x3E, 0x4A, 0x4C}, kEmptyKey, -1, kHello, 0, 3, 0},
-    {"hello, size 6", ENCRYPT, kHello, kEmptyKey, 6, {0x78, 0x4E, 0x5C, 0xE4, 0xB7}, 0, -1, 5},
-    {"hello, size 0, empty key", ENCRYPT, kHello, kEmptyKey, 0, {0x78, 0x4E, 0x5C, 0xE4, 0xB7}, 0, 1003, 0},
-    {"hello, size 0, zero key", ENCRYPT, kHello, kZeroKey, 0, {0xEF, 0x62, 0x5E, 0x61, 0xA0}, 0, -1, 0},
-    {"eight 00, empty key", ENCRYPT, Bytes(8, 0x00), kEmptyKey, 8, Bytes(8, 0x00), 0, 9, 8},
-    {"eight 00, zero key", ENCRYPT, Bytes(8, 0x00), kZeroKey, 8,
-     {0xD7, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0, 16, 8},
-    {"eight FF, empty key", ENCRYPT, Bytes(8, 0xFF), kEmptyKey, 8,
-     {0xDB, 0x52, 0xE4, 0xEE, 0xC7, 0x92, 0xC7, 0x2B}, 0, -1, 8},
-    {"eight FF, zero key", ENCRYPT, Bytes(8, 0xFF), kZeroKey, 8,
-     {0x32, 0x49, 0x3A, 0xC7, 0x91, 0x94, 0xC6, 0xCE}, 0, -1, 8},
-    {"ascending, empty key", ENCRYPT, Ascending(), kEmptyKey, 256,
-     {0x00, 0x0B, 0x06, 0xB1, 0xF7, 0xED, 0x76, 0x1B, 0x38, 0x0D, 0xDE, 0x2D, 0x44, 0x22, 0x56, 0xD5},
-     0x278E8B6E, 390, 128},
-    {"ascending, zero key", ENCRYPT, Ascending(), kZeroKey, 256,
-     {0xD7, 0xD6, 0xDD, 0x90, 0xB5, 0x7D, 0x0E, 0x3F, 0x78, 0x05, 0x02, 0xFF, 0x45, 0xFB, 0x09, 0xB7},
-     0xF0EA8BA3, 387, 128},
-};
-
-static void CheckRun(const RunVector &v, const RunRecord &got)
+static Bytes BytesOf(const unsigned char *bytes, std::size_t length)
 {
-    ASSERT_EQ(v.input.size(), got.output.size());
-    if (v.crc == 0) {
-        EXPECT_EQ(v.output, got.output);
+    return length == 0 ? Bytes() : Bytes(bytes, bytes + length);
+}
+
+static void CheckRun(const KnownRun &v, const RunRecord &got)
+{
+    Bytes expected = BytesOf(v.output, v.outputLength);
+    ASSERT_EQ(v.inputLength, got.output.size());
+    if (!v.hasCrc) {
+        EXPECT_EQ(expected, got.output);
     } else {
-        EXPECT_EQ(v.output, Bytes(got.output.begin(), got.output.begin() + v.output.size()));
+        EXPECT_EQ(expected, Bytes(got.output.begin(), got.output.begin() + expected.size()));
         EXPECT_EQ(v.crc, Crc32(got.output));
     }
-    EXPECT_EQ(static_cast<long>(v.input.size()) + 1, got.nextByteCalls);
-    if (v.keyCalls >= 0) {
-        EXPECT_EQ(v.keyCalls, got.nextKeyCalls);
+    EXPECT_EQ(static_cast<long>(v.inputLength) + 1, got.nextByteCalls);
+    if (v.nextKeyCalls >= 0) {
+        EXPECT_EQ(v.nextKeyCalls, got.nextKeyCalls);
     }
     EXPECT_EQ(v.incrementCalls, got.incrementCalls);
 }
 
 TEST(StreamTransform, WorkedExamplesThroughBothEntries)
 {
-    for (const RunVector &v : kRunVectors) {
+    for (std::size_t i = 0; i < kKnownAnswers.runCount; ++i) {
+        const KnownRun &v = kKnownAnswers.runs[i];
         SCOPED_TRACE(v.name);
+        Bytes input = BytesOf(v.input, v.inputLength);
+        Bytes key = BytesOf(v.key, v.keyLength);
         {
             SCOPED_TRACE("EncodeBuffer");
-            CheckRun(v, RunPlain(v.mode, v.input, v.key, v.dataSize));
+            CheckRun(v, RunPlain(v.mMode, input, key, v.lDataSize));
         }
         {
             SCOPED_TRACE("EncodeBufferWith");
-            CheckRun(v, RunWith(v.mode, v.input, v.key, v.dataSize));
+            CheckRun(v, RunWith(v.mMode, input, key, v.lDataSize));
         }
     }
 }
@@ -325,4 +265,88 @@ TEST(StreamTransform, FirstTwoBytesBitByBit)
             }
         }
     }
+}
+
+// --- the known-answer check that `vantrel-cli selftest` runs ---
+
+namespace {
+
+struct CheckLog {
+    std::vector<std::string> failed;
+    int checks = 0;
+};
+
+void LogCheck(void *context, const char *what, bool passed)
+{
+    CheckLog &log = *static_cast<CheckLog *>(context);
+    ++log.checks;
+    if (!passed)
+        log.failed.push_back(what);
+}
+
+} // namespace
+
+TEST(KnownAnswerCheck, PassesOnThisBuild)
+{
+    CheckLog log;
+    EXPECT_EQ(0, CheckKnownAnswers(kKnownAnswers, LogCheck, &log));
+    EXPECT_TRUE(log.failed.empty());
+    const KnownAnswers &t = kKnownAnswers;
+    EXPECT_EQ(static_cast<int>(t.normalizeCount + t.modifyCount + t.initKeyCount + 2 * t.runCount), log.checks);
+}
+
+TEST(KnownAnswerCheck, FailsOnAWrongVector)
+{
+    // Each kind of vector, spoiled in one field at a time, fails and is named.
+    std::vector<KnownNormalize> normalize(kKnownAnswers.normalize, kKnownAnswers.normalize + kKnownAnswers.normalizeCount);
+    std::vector<KnownModify> modify(kKnownAnswers.modify, kKnownAnswers.modify + kKnownAnswers.modifyCount);
+    std::vector<KnownInitKey> initKey(kKnownAnswers.initKey, kKnownAnswers.initKey + kKnownAnswers.initKeyCount);
+    std::vector<KnownRun> runs(kKnownAnswers.runs, kKnownAnswers.runs + kKnownAnswers.runCount);
+    auto table = [&] {
+        return KnownAnswers{normalize.data(), normalize.size(), modify.data(), modify.size(),
+                            initKey.data(), initKey.size(), runs.data(), runs.size()};
+    };
+    auto expectOneWrong = [&](const std::string &named, int failures) {
+        CheckLog log;
+        EXPECT_EQ(failures, CheckKnownAnswers(table(), LogCheck, &log));
+        ASSERT_EQ(static_cast<std::size_t>(failures), log.failed.size());
+        for (const std::string &what : log.failed)
+            EXPECT_NE(std::string::npos, what.find(named)) << what;
+    };
+
+    normalize[3].out ^= 1;  // one bit of a result
+    expectOneWrong("Normalize(", 1);
+    normalize[3].out ^= 1;
+
+    modify[0].out += 1;
+    expectOneWrong("Modify(", 1);
+    modify[0].out -= 1;
+
+    initKey[5].nextKeyCalls = 999;  // the right value, the wrong number of calls
+    expectOneWrong("InitKey(", 1);
+    initKey[5].nextKeyCalls = 1000;
+
+    const std::size_t ascending = kKnownAnswers.runCount - 1;
+    const KnownRun original = runs[ascending];
+    unsigned char spoiled[16];
+    std::memcpy(spoiled, original.output, sizeof spoiled);
+    spoiled[15] ^= 0x80;  // an output byte: both entries fail
+    runs[ascending].output = spoiled;
+    expectOneWrong(original.name, 2);
+    runs[ascending] = original;
+    runs[ascending].crc ^= 1;
+    expectOneWrong(original.name, 2);
+    runs[ascending] = original;
+    runs[ascending].incrementCalls += 1;
+    expectOneWrong(original.name, 2);
+    runs[ascending] = original;
+    runs[ascending].nextKeyCalls -= 1;
+    expectOneWrong(original.name, 2);
+    runs[ascending] = original;
+    runs[ascending].lDataSize = -1;  // no key state derived: other bytes
+    expectOneWrong(original.name, 2);
+    runs[ascending] = original;
+
+    CheckLog log;
+    EXPECT_EQ(0, CheckKnownAnswers(table(), LogCheck, &log));
 }

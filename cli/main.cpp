@@ -1,0 +1,270 @@
+// vantrel-cli: Vantrel's cipher on the command line. Reads the command line,
+// names the outputs and hands the files to the batch; `selftest` checks this
+// build's arithmetic against the cipher's known answers.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch.h"
+#include "encode.h"
+#include "knownanswers.h"
+#include "paths.h"
+#include "pending.h"
+
+#ifndef VANTREL_VERSION
+#define VANTREL_VERSION "unknown"
+#endif
+
+#ifdef _WIN32
+// The Windows command line comes unexpanded: let the C runtime expand
+// wildcards (*.txt) as a POSIX shell would.
+extern "C" int _dowildcard;
+int _dowildcard = -1;
+#endif
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int kMostJobs = 1024;
+
+static int DefaultJobs()
+{
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores < kMostJobs ? cores : kMostJobs);
+}
+
+static void PrintHelp()
+{
+    std::printf(
+        "Usage:\n"
+        "  vantrel-cli encrypt -k KEYFILE [-o OUTPUT] [-f] [-q] [-j N] INPUT...\n"
+        "  vantrel-cli decrypt -k KEYFILE [-o OUTPUT] [-f] [-q] [-j N] INPUT...\n"
+        "  vantrel-cli selftest\n"
+        "  vantrel-cli --help | --version\n"
+        "\n"
+        "Encrypts and decrypts whole files with a key taken from another file, byte for\n"
+        "byte as the Vantrel Windows program does: the output has exactly the input's\n"
+        "length, no header, and only the same key file turns it back.\n"
+        "\n"
+        "Commands:\n"
+        "  encrypt     encrypt each INPUT; without -o the output is INPUT.vtl\n"
+        "  decrypt     decrypt each INPUT; without -o the output is INPUT without its\n"
+        "              .vtl, and an INPUT that does not end in .vtl is refused\n"
+        "  selftest    run the cipher's known-answer vectors in this program and say\n"
+        "              whether this build's arithmetic is conformant (exit status 0\n"
+        "              only when all pass)\n"
+        "\n"
+        "Options:\n"
+        "  -k KEYFILE  the key file (required): any file, read cyclically from its\n"
+        "              first byte. An empty key file is accepted with a warning: such\n"
+        "              a key protects nothing.\n"
+        "  -o OUTPUT   with one INPUT, the output file; with several, an existing\n"
+        "              folder that takes each output under its default name (a\n"
+        "              folder works with one INPUT too)\n"
+        "  -f          replace output files that exist (never the input or key file)\n"
+        "  -q          quiet: no progress line\n"
+        "  -j N        work on up to N files at once (default: the number of cores,\n"
+        "              %d here)\n"
+        "  --help      show this help and exit\n"
+        "  --version   show the version and exit\n"
+        "\n"
+        "Each output is written to a temporary file in its folder and renamed into\n"
+        "place only when complete: a failure or Ctrl+C leaves no partial file and an\n"
+        "existing output untouched. The output is never the input or the key file,\n"
+        "however it is named. Messages go to stderr, prefixed with the file they\n"
+        "concern; while stderr is a terminal (and without -q) a progress line there\n"
+        "shows bytes done, percent, rate and time left.\n"
+        "\n"
+        "Exit status: 0 when every file succeeded, 1 when any failed (the others are\n"
+        "still done), 2 for a usage error.\n"
+        "\n"
+        "Examples:\n"
+        "  vantrel-cli encrypt -k photo.jpg report.pdf        writes report.pdf.vtl\n"
+        "  vantrel-cli decrypt -k photo.jpg report.pdf.vtl    writes report.pdf\n"
+        "  vantrel-cli encrypt -k photo.jpg -o vault -j 4 *.txt\n",
+        DefaultJobs());
+}
+
+static int UsageError(const std::string &problem)
+{
+    std::fprintf(stderr, "vantrel-cli: %s\nTry 'vantrel-cli --help'.\n", problem.c_str());
+    return EXIT_USAGE;
+}
+
+namespace {
+
+struct SelftestTally {
+    int checks;
+};
+
+} // namespace
+
+static void ReportKnownAnswer(void *context, const char *what, bool passed)
+{
+    ++static_cast<SelftestTally *>(context)->checks;
+    if (!passed)
+        std::printf("FAILED: %s\n", what);
+}
+
+static int Selftest()
+{
+    SelftestTally tally{0};
+    int failures = CheckKnownAnswers(kKnownAnswers, ReportKnownAnswer, &tally);
+    if (failures == 0) {
+        std::printf("selftest: all %d known-answer checks passed: this build's arithmetic is "
+                    "conformant.\n",
+                    tally.checks);
+        return EXIT_OK;
+    }
+    std::printf("selftest: %d of %d known-answer checks FAILED: this build's arithmetic is not "
+                "conformant; its files would not match other Vantrel programs.\n",
+                failures, tally.checks);
+    return EXIT_FAILED;
+}
+
+static bool ParseJobs(const std::string &text, int *jobs)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    int value = std::atoi(text.c_str());
+    if (value < 1 || value > kMostJobs)
+        return false;
+    *jobs = value;
+    return true;
+}
+
+// Names each input's output; an input that cannot be named gets a refusal.
+static std::vector<BatchJob> NameOutputs(const std::vector<std::string> &inputs,
+                                         const std::string &output, bool toFolder, bool decrypt)
+{
+    std::vector<BatchJob> jobs;
+    for (const std::string &input : inputs) {
+        BatchJob job;
+        job.input = input;
+        if (!output.empty() && !toFolder) {
+            job.output = output;
+        } else if (decrypt && !HasVtlExtension(input)) {
+            job.refusal = std::string("Input file name does not end in ") + VTL_EXTENSION +
+                          " (name the output with -o)";
+        } else if (toFolder) {
+            job.output = JoinPath(output, DefaultOutputName(BaseName(input), decrypt));
+        } else {
+            job.output = DefaultOutputName(input, decrypt);
+        }
+        jobs.push_back(job);
+    }
+    return jobs;
+}
+
+static int Transform(int mMode, int argc, char **argv)
+{
+    BatchOptions options{mMode, std::string(), false, false, DefaultJobs()};
+    std::string output;
+    bool haveKey = false, haveOutput = false;
+    std::vector<std::string> inputs;
+    bool optionsEnd = false;
+
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+            inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (arg[1] == '-')
+            return UsageError("unknown option " + arg);
+        // Single-letter options, which may be grouped (-fq) and take their
+        // value attached (-j4) or as the next argument (-j 4).
+        for (std::size_t at = 1; at < arg.size(); ++at) {
+            char letter = arg[at];
+            if (letter == 'f') {
+                options.force = true;
+                continue;
+            }
+            if (letter == 'q') {
+                options.quiet = true;
+                continue;
+            }
+            if (letter != 'k' && letter != 'o' && letter != 'j')
+                return UsageError(std::string("unknown option -") + letter);
+            std::string value;
+            if (at + 1 < arg.size())
+                value = arg.substr(at + 1);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return UsageError(std::string("option -") + letter + " needs a value");
+            if (letter == 'k') {
+                if (haveKey)
+                    return UsageError("-k given twice");
+                if (value.empty())
+                    return UsageError("-k needs a file name");
+                options.keyPath = value;
+                haveKey = true;
+            } else if (letter == 'o') {
+                if (haveOutput)
+                    return UsageError("-o given twice");
+                if (value.empty())
+                    return UsageError("-o needs a file or folder name");
+                output = value;
+                haveOutput = true;
+            } else if (!ParseJobs(value, &options.jobs)) {
+                return UsageError("-j needs a whole number from 1 to " +
+                                  std::to_string(kMostJobs) + ", not '" + value + "'");
+            }
+            break;
+        }
+    }
+    if (!haveKey)
+        return UsageError("no key file: give one with -k KEYFILE");
+    if (inputs.empty())
+        return UsageError("no input file");
+    bool toFolder = haveOutput && PathKindOf(output) == PATH_FOLDER;
+    if (haveOutput && !toFolder && inputs.size() > 1)
+        return UsageError("with several inputs, -o must name an existing folder: " + output);
+
+    std::vector<BatchJob> jobs = NameOutputs(inputs, output, toFolder, mMode == DECRYPT);
+    if (!CheckKeyFile(options.keyPath))
+        return EXIT_FAILED;
+    InstallInterruptCleanup();
+    return RunBatch(options, jobs) == 0 ? EXIT_OK : EXIT_FAILED;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return UsageError("no command: encrypt, decrypt or selftest");
+    std::string command = argv[1];
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        if (std::strcmp(argv[i], "--help") == 0) {
+            PrintHelp();
+            return EXIT_OK;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vantrel-cli %s\n", VANTREL_VERSION);
+            return EXIT_OK;
+        }
+    }
+    if (command == "encrypt")
+        return Transform(ENCRYPT, argc, argv);
+    if (command == "decrypt")
+        return Transform(DECRYPT, argc, argv);
+    if (command == "selftest") {
+        if (argc > 2)
+            return UsageError("selftest takes no arguments");
+        return Selftest();
+    }
+    return UsageError("unknown command '" + command + "': encrypt, decrypt or selftest");
+}

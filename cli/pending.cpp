@@ -1,0 +1,304 @@
+// Pending outputs and their removal on interrupt. One lock guards the
+// registry of temporary files; creating a temporary file and renaming it
+// into place happen under that lock, and the interrupt takes it for good
+// before removing what is registered, so no temporary file can appear or
+// vanish behind its back.
+#include "pending.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "bytestream.h"
+#include "paths.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+static std::mutex g_lock;
+static std::vector<std::string> g_temps;  // registered temporary files
+static void (*g_notice)();
+static std::atomic<unsigned> g_serial{0};
+
+void SetInterruptNotice(void (*notice)())
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_notice = notice;
+}
+
+static void Unregister(const std::string &path)
+{
+    for (auto it = g_temps.begin(); it != g_temps.end(); ++it) {
+        if (*it == path) {
+            g_temps.erase(it);
+            return;
+        }
+    }
+}
+
+static std::string TempName(const std::string &finalPath)
+{
+    std::string folder = FolderPart(finalPath);
+    std::string base = finalPath.substr(folder.size());
+#ifdef _WIN32
+    unsigned long process = GetCurrentProcessId();
+#else
+    unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+    return folder + "." + base + "." + std::to_string(process) + "-" +
+           std::to_string(g_serial.fetch_add(1)) + ".tmp";
+}
+
+#ifdef _WIN32
+std::string SystemErrorText(int error)
+{
+    return std::strerror(error);  // the Windows C library keeps its text per thread
+}
+#else
+// strerror_r comes in two shapes: GNU's returns the text, XSI's fills the
+// buffer and returns 0.
+template <class Result>
+static const char *PickErrorText(Result result, const char *buffer)
+{
+    if constexpr (std::is_same<Result, int>::value)
+        return result == 0 ? buffer : "unknown error";
+    else
+        return result;
+}
+
+std::string SystemErrorText(int error)
+{
+    char buffer[256] = "";
+    return PickErrorText(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+#endif
+
+#ifdef _WIN32
+
+static std::string WindowsErrorText(DWORD error)
+{
+    char buffer[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, buffer, sizeof buffer, nullptr);
+    while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r' ||
+                          buffer[length - 1] == ' ' || buffer[length - 1] == '.'))
+        --length;
+    if (length == 0)
+        return "error " + std::to_string(error);
+    return std::string(buffer, length);
+}
+
+static BOOL WINAPI OnConsoleEvent(DWORD)
+{
+    g_lock.lock();  // held until the process ends
+    for (const std::string &path : g_temps)
+        DeleteFileA(path.c_str());  // open with delete sharing: gone once closed
+    if (g_notice)
+        g_notice();
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
+}
+
+void InstallInterruptCleanup()
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
+                         std::string *reason)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = TempName(finalPath);
+        // Delete sharing lets the interrupt remove it while it is open.
+        HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+                continue;
+            *reason = WindowsErrorText(error);
+            return false;
+        }
+        int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
+        std::FILE *stream = descriptor == -1 ? nullptr : _fdopen(descriptor, "wb");
+        if (!stream) {
+            *reason = SystemErrorText(errno);
+            if (descriptor != -1)
+                _close(descriptor);
+            else
+                CloseHandle(file);
+            DeleteFileA(temp.c_str());
+            return false;
+        }
+        g_temps.push_back(temp);
+        pending->finalPath = finalPath;
+        pending->tempPath = temp;
+        pending->stream = stream;
+        return true;
+    }
+    *reason = "no free temporary name";
+    return false;
+}
+
+static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
+                                    std::string *reason)
+{
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExA(pending.tempPath.c_str(), pending.finalPath.c_str(), flags))
+        return COMMIT_DONE;
+    DWORD error = GetLastError();
+    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
+        return COMMIT_EXISTS;
+    *reason = WindowsErrorText(error);
+    return COMMIT_FAILED;
+}
+
+static void RemoveFile(const std::string &path)
+{
+    DeleteFileA(path.c_str());
+}
+
+#else  // POSIX
+
+static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+static void WaitForInterrupt(sigset_t set)
+{
+    int number = 0;
+    while (sigwait(&set, &number) != 0) {
+    }
+    g_lock.lock();  // held until the process ends
+    for (const std::string &path : g_temps)
+        unlink(path.c_str());
+    if (g_notice)
+        g_notice();
+    // End as the signal itself would have, so that the caller sees it.
+    std::signal(number, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, number);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(number);
+    _exit(128 + number);
+}
+
+void InstallInterruptCleanup()
+{
+    // A full file system or a size limit should fail a write, not kill us.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t set;
+    sigemptyset(&set);
+    for (int number : kInterrupts)
+        sigaddset(&set, number);
+    // Blocked here and in every thread started later; one thread takes them.
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread(WaitForInterrupt, set).detach();
+}
+
+bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
+                         std::string *reason)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = TempName(finalPath);
+        int descriptor = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor == -1) {
+            if (errno == EEXIST)
+                continue;
+            *reason = SystemErrorText(errno);
+            return false;
+        }
+        std::FILE *stream = fdopen(descriptor, "wb");
+        if (!stream) {
+            *reason = SystemErrorText(errno);
+            close(descriptor);
+            unlink(temp.c_str());
+            return false;
+        }
+        g_temps.push_back(temp);
+        pending->finalPath = finalPath;
+        pending->tempPath = temp;
+        pending->stream = stream;
+        return true;
+    }
+    *reason = "no free temporary name";
+    return false;
+}
+
+static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
+                                    std::string *reason)
+{
+    const char *temp = pending.tempPath.c_str();
+    const char *final = pending.finalPath.c_str();
+    if (!replace) {
+        // A hard link never replaces: it fails when the name exists.
+        if (link(temp, final) == 0) {
+            unlink(temp);
+            return COMMIT_DONE;
+        }
+        if (errno == EEXIST)
+            return COMMIT_EXISTS;
+        // File systems without hard links: check, then rename.
+        struct stat info;
+        if (lstat(final, &info) == 0)
+            return COMMIT_EXISTS;
+    }
+    if (rename(temp, final) == 0)
+        return COMMIT_DONE;
+    *reason = SystemErrorText(errno);
+    return COMMIT_FAILED;
+}
+
+static void RemoveFile(const std::string &path)
+{
+    unlink(path.c_str());
+}
+
+#endif
+
+CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::string *reason)
+{
+    bool synced = SyncStreamToDisk(pending->stream);
+    int syncError = errno;
+    bool closed = std::fclose(pending->stream) == 0;
+    int closeError = errno;
+    pending->stream = nullptr;
+    std::lock_guard<std::mutex> hold(g_lock);
+    CommitResult result;
+    if (!synced || !closed) {
+        *reason = SystemErrorText(synced ? closeError : syncError);
+        result = COMMIT_FAILED;
+    } else {
+        result = RenameIntoPlace(*pending, replace, reason);
+    }
+    if (result != COMMIT_DONE)
+        RemoveFile(pending->tempPath);
+    Unregister(pending->tempPath);
+    return result;
+}
+
+void DiscardPendingOutput(PendingOutput *pending)
+{
+    if (pending->stream) {
+        std::fclose(pending->stream);
+        pending->stream = nullptr;
+    }
+    std::lock_guard<std::mutex> hold(g_lock);
+    RemoveFile(pending->tempPath);
+    Unregister(pending->tempPath);
+}

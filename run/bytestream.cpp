@@ -1,0 +1,115 @@
+// Buffered byte streams of a run; the per-byte paths are inline in the
+// header, the chunk transfers here.
+#include "bytestream.h"
+
+#include <new>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+// --- reading ---
+
+ByteReader::ByteReader(std::FILE *file)
+    : buffer_(new (std::nothrow) unsigned char[STREAM_CHUNK]), file_(file)
+{
+    begin_ = pos_ = end_ = buffer_.get();
+    if (!buffer_) {
+        failed_ = true;
+        ended_ = true;
+    }
+}
+
+int ByteReader::Refill()
+{
+    if (ended_)
+        return -1;
+    handedOut_ += end_ - begin_;
+    pos_ = end_ = begin_;
+    if (gate_ && !gate_(gateContext_)) {
+        ended_ = true;
+        return -1;
+    }
+    std::size_t got = std::fread(buffer_.get(), 1, STREAM_CHUNK, file_);
+    if (got == 0) {
+        // A read error ends the input as the end of the file does, but is kept.
+        failed_ = std::ferror(file_) != 0;
+        ended_ = true;
+        return -1;
+    }
+    end_ = begin_ + got;
+    return *pos_++;
+}
+
+// --- writing ---
+
+ByteWriter::ByteWriter(std::FILE *file)
+    : buffer_(new (std::nothrow) unsigned char[STREAM_CHUNK]), file_(file)
+{
+    if (buffer_) {
+        begin_ = pos_ = buffer_.get();
+        end_ = begin_ + STREAM_CHUNK;
+    } else {
+        failed_ = true;
+        begin_ = pos_ = spare_;
+        end_ = spare_ + sizeof spare_;
+    }
+}
+
+void ByteWriter::Drain()
+{
+    if (!failed_) {
+        std::size_t length = static_cast<std::size_t>(pos_ - begin_);
+        if (std::fwrite(begin_, 1, length, file_) != length) {
+            failed_ = true;
+            begin_ = spare_;
+            end_ = spare_ + sizeof spare_;
+        }
+    }
+    pos_ = begin_;
+}
+
+bool ByteWriter::Flush()
+{
+    if (pos_ != begin_)
+        Drain();
+    if (!failed_ && (std::fflush(file_) != 0 || std::ferror(file_)))
+        failed_ = true;
+    return !failed_;
+}
+
+// --- file facts ---
+
+bool StreamFileSize(std::FILE *stream, std::int64_t *size)
+{
+#ifdef _WIN32
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    LARGE_INTEGER length;
+    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK ||
+        !GetFileSizeEx(file, &length))
+        return false;
+    *size = length.QuadPart;
+    return true;
+#else
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    *size = static_cast<std::int64_t>(info.st_size);
+    return true;
+#endif
+}
+
+bool SyncStreamToDisk(std::FILE *stream)
+{
+    if (std::fflush(stream) != 0)
+        return false;
+#ifdef _WIN32
+    return _commit(_fileno(stream)) == 0;
+#else
+    return fsync(fileno(stream)) == 0;
+#endif
+}

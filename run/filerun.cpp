@@ -1,0 +1,74 @@
+// The run itself: the engine's context form over the buffered streams, so
+// that the per-byte callbacks inline into the engine's loop.
+#include "filerun.h"
+
+#include "bytestream.h"
+#include "encode.h"
+#include "keysource.h"
+
+// The progress fraction both tools give the engine: single-precision 0.01.
+constexpr float kProgressFraction = 0.01f;
+
+struct RunState {
+    ByteReader *reader;
+    KeySource *key;
+    ByteWriter *writer;
+    const RunHooks *hooks;
+};
+
+static void Advance(RunState &run)
+{
+    if (run.hooks->advance)
+        run.hooks->advance(run.hooks->context, run.key->ValuesRead(), run.reader->BytesRead());
+}
+
+// Before each input chunk: stop when the key or the output already failed.
+static bool InputGate(void *context)
+{
+    RunState &run = *static_cast<RunState *>(context);
+    Advance(run);
+    return !run.key->Failed() && !run.writer->Failed();
+}
+
+// Key refills before the first input byte belong to the key-state
+// derivation, which reads no input: progress hears of them too.
+static void KeyRefilled(void *context)
+{
+    RunState &run = *static_cast<RunState *>(context);
+    if (run.reader->BytesRead() == 0)
+        Advance(run);
+}
+
+int EngineDataSize(std::int64_t size)
+{
+    return static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(size)));
+}
+
+RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE *key,
+                           std::FILE *output, const RunHooks &hooks)
+{
+    KeySource keySource;
+    if (!keySource.Start(key))
+        return RUN_CANNOT_OPEN_KEY;
+    ByteReader reader(input);
+    ByteWriter writer(output);
+    RunState run{&reader, &keySource, &writer, &hooks};
+    reader.SetRefillGate(InputGate, &run);
+    keySource.SetRefillHook(KeyRefilled, &run);
+
+    EncodeBufferWith(
+        mMode, lDataSize, kProgressFraction, [&] { return reader.Next(); },
+        [&] { return keySource.Next(); }, [&](int byte) { writer.Put(byte); },
+        [&] {
+            if (hooks.increment)
+                hooks.increment(hooks.context);
+        });
+
+    bool written = writer.Flush();
+    Advance(run);
+    if (keySource.Failed())
+        return RUN_CANNOT_OPEN_KEY;
+    if (reader.Failed())
+        return RUN_CANNOT_READ_INPUT;
+    return written ? RUN_OK : RUN_CANNOT_WRITE_OUTPUT;
+}
