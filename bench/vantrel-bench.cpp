@@ -6,16 +6,24 @@
 // over the same data. Nothing can run the cipher faster on one core, so each
 // figure is printed as a ratio against its floor.
 //
-//   vantrel-bench [--mib N] [--reps N]
+// Sections: the engine (EncodeBuffer in both modes, InitKey), whole runs
+// file to file through vantrel-cli, peak memory of a long run against a short
+// one, and files in parallel.
+//
+//   vantrel-bench [--mib N] [--reps N] [engine] [runs] [memory] [parallel]
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "encode.h"
+#include "process.h"
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
@@ -44,11 +52,16 @@ static double FloorDecrypt(const Bytes &data)
     return FromState(vX);
 }
 
-static double FloorInitKey(const Bytes &keys)
+// InitKey's chain over `count` values of the key file `key` read cyclically
+// (-1 each for an empty key file).
+static double FloorInitKey(const Bytes &key, std::size_t count)
 {
     double dX = 0.5;
-    for (std::uint8_t key : keys) {
-        dX = dX + key / 256.0;
+    std::size_t pos = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        int iKeyVal = key.empty() ? -1 : key[pos];
+        pos = pos + 1 == key.size() ? 0 : pos + 1;
+        dX = dX + iKeyVal / 256.0;
         int iRounder = TruncToInt(100000.0 * dX);
         dX = FoldRounder(iRounder, iRounder / 10000.0);
     }
@@ -120,33 +133,24 @@ static void Report(const char *what, double seconds, double floorSeconds, std::s
                 seconds * 1e9 / count, unit, ratio, target, within ? "ok" : "MISSED");
 }
 
-int main(int argc, char **argv)
+static Bytes RandomBytes(std::mt19937_64 &rng, std::size_t length)
 {
-    std::size_t mib = 64;
-    int reps = 2;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--mib"))
-            mib = std::strtoul(argv[i + 1], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--reps"))
-            reps = std::atoi(argv[i + 1]);
-    }
-    const std::uint64_t seed = 20261206;
-    std::mt19937_64 rng(seed);
-    Bytes data(mib << 20);
-    for (auto &b : data)
+    Bytes bytes(length);
+    for (auto &b : bytes)
         b = static_cast<std::uint8_t>(rng());
+    return bytes;
+}
+
+static bool WriteFile(const std::string &path, const Bytes &bytes)
+{
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(file);
+}
+
+static void EngineFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
+{
     Bytes out(data.size());
-
-#if defined(_WIN32)
-    const char *build = "win32 (i686, SSE2)";
-#elif defined(__x86_64__)
-    const char *build = "host (x86_64)";
-#else
-    const char *build = "host";
-#endif
-    std::printf("Vantrel benchmark, %s build: %zu MiB of random data (seed %llu), best of %d\n", build,
-                mib, static_cast<unsigned long long>(seed), reps);
-
     const std::size_t keyLengths[] = {1, 37, 4096};
     for (int mode : {ENCRYPT, DECRYPT}) {
         double floorSeconds = 1e30;
@@ -159,9 +163,7 @@ int main(int argc, char **argv)
             double f = SecondsOf([&] { g_sink += mode == ENCRYPT ? FloorEncrypt(data) : FloorDecrypt(data); });
             floorSeconds = f < floorSeconds ? f : floorSeconds;
             for (int k = 0; k < 3; ++k) {
-                Bytes key(keyLengths[k]);
-                for (auto &b : key)
-                    b = static_cast<std::uint8_t>(rng());
+                Bytes key = RandomBytes(rng, keyLengths[k]);
                 double p = SecondsOf([&] { RunPlain(mode, data, key, out); });
                 double w = SecondsOf([&] { RunWith(mode, data, key, out); });
                 plain[k] = p < plain[k] ? p : plain[k];
@@ -180,12 +182,10 @@ int main(int argc, char **argv)
     }
 
     // The key state: one key value per byte of the size.
-    Bytes keys(data.size() / 4);
-    for (auto &b : keys)
-        b = static_cast<std::uint8_t>(rng());
+    Bytes keys = RandomBytes(rng, data.size() / 4);
     double floorSeconds = 1e30, initSeconds = 1e30;
     for (int rep = 0; rep < reps; ++rep) {
-        double f = SecondsOf([&] { g_sink += FloorInitKey(keys); });
+        double f = SecondsOf([&] { g_sink += FloorInitKey(keys, keys.size()); });
         g_key = &keys;
         g_keyPos = 0;
         double t = SecondsOf([&] { g_sink += InitKey(static_cast<int>(keys.size()), BenchNextKey); });
@@ -194,6 +194,167 @@ int main(int argc, char **argv)
     }
     std::printf("InitKey: floor %.2f ns/key value\n", floorSeconds * 1e9 / keys.size());
     Report("InitKey", initSeconds, floorSeconds, keys.size(), "value", 1.25);
+}
+
+static std::string CliProgram()
+{
+#ifdef _WIN32
+    return ProgramFolder() + "\\vantrel-cli.exe";
+#else
+    return ProgramFolder() + "/vantrel-cli";
+#endif
+}
+
+static std::string Join(const std::string &folder, const std::string &name)
+{
+#ifdef _WIN32
+    return folder + "\\" + name;
+#else
+    return folder + "/" + name;
+#endif
+}
+
+// Whole runs, file to file: the floor of a run is the key state's chain over
+// as many key values as the input has bytes, plus the byte chain.
+static void RunFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
+{
+    std::string folder = MakeTempFolder();
+    std::string input = Join(folder, "input.bin");
+    std::string output = Join(folder, "output.vtl");
+    WriteFile(input, data);
+    const std::size_t keyLengths[] = {0, 1, 37, std::size_t(1) << 20, std::size_t(64) << 20};
+    const char *keyNames[] = {"0 B", "1 B", "37 B", "1 MiB", "64 MiB"};
+    std::printf("Whole runs through vantrel-cli, %zu MiB input:\n", data.size() >> 20);
+    for (int k = 0; k < 5; ++k) {
+        Bytes key = RandomBytes(rng, keyLengths[k]);
+        std::string keyPath = Join(folder, "key.bin");
+        WriteFile(keyPath, key);
+        for (int mode : {ENCRYPT, DECRYPT}) {
+            double floorSeconds = 1e30, runSeconds = 1e30;
+            bool ok = true;
+            for (int rep = 0; rep < reps; ++rep) {
+                double f = SecondsOf([&] {
+                    g_sink += FloorInitKey(key, data.size());
+                    g_sink += mode == ENCRYPT ? FloorEncrypt(data) : FloorDecrypt(data);
+                });
+                ChildRun run = RunChild(CliProgram(), {mode == ENCRYPT ? "encrypt" : "decrypt", "-q", "-f",
+                                                       "-k", keyPath, "-o", output, input});
+                ok = ok && run.ok;
+                floorSeconds = f < floorSeconds ? f : floorSeconds;
+                runSeconds = run.seconds < runSeconds ? run.seconds : runSeconds;
+            }
+            char label[64];
+            std::snprintf(label, sizeof label, "vantrel-cli %s, key %s%s",
+                          mode == ENCRYPT ? "encrypt" : "decrypt", keyNames[k], ok ? "" : " (FAILED)");
+            g_allWithin = g_allWithin && ok;
+            Report(label, runSeconds, floorSeconds, data.size(), "byte", 1.15);
+        }
+    }
+    RemoveTree(folder);
+}
+
+// Peak memory of a 1 GiB run against a 1 MiB run with the same key.
+static void MemoryFigures(std::mt19937_64 &rng)
+{
+    std::string folder = MakeTempFolder();
+    std::string keyPath = Join(folder, "key.bin");
+    WriteFile(keyPath, RandomBytes(rng, 37));
+    std::string small = Join(folder, "small.bin"), large = Join(folder, "large.bin");
+    WriteFile(small, RandomBytes(rng, std::size_t(1) << 20));
+    MakeZeroFile(large, 1LL << 30);
+    std::printf("Peak memory of vantrel-cli (key 37 B); the 1 GiB run takes a minute or so:\n");
+    ChildRun smallRun = RunChild(CliProgram(), {"encrypt", "-q", "-f", "-k", keyPath, small});
+    ChildRun largeRun = RunChild(CliProgram(), {"encrypt", "-q", "-f", "-k", keyPath, large});
+    bool within = smallRun.ok && largeRun.ok && largeRun.peakMiB <= smallRun.peakMiB + 0.5;
+    g_allWithin = g_allWithin && within;
+    std::printf("  1 MiB run %.1f MiB, 1 GiB run %.1f MiB  (target: no larger, within 0.5 MiB: %s)\n",
+                smallRun.peakMiB, largeRun.peakMiB, within ? "ok" : "MISSED");
+    RemoveTree(folder);
+}
+
+// N equal files with -j N against one file alone.
+static void ParallelFigures(std::size_t fileBytes, std::mt19937_64 &rng)
+{
+    unsigned cores = std::thread::hardware_concurrency();
+    if (cores == 0)
+        cores = 1;
+    std::string folder = MakeTempFolder();
+    std::string keyPath = Join(folder, "key.bin");
+    WriteFile(keyPath, RandomBytes(rng, 37));
+    std::vector<std::string> files;
+    for (unsigned i = 0; i < cores; ++i) {
+        files.push_back(Join(folder, "file" + std::to_string(i) + ".bin"));
+        WriteFile(files.back(), RandomBytes(rng, fileBytes));
+    }
+    ChildRun one = RunChild(CliProgram(), {"encrypt", "-q", "-f", "-j", "1", "-k", keyPath, files[0]});
+    std::printf("Files in parallel through vantrel-cli, %zu MiB each, one file: %.2f s\n",
+                fileBytes >> 20, one.seconds);
+    for (unsigned n = 2; n <= cores; ++n) {
+        std::vector<std::string> args = {"encrypt", "-q", "-f", "-j", std::to_string(n), "-k", keyPath};
+        args.insert(args.end(), files.begin(), files.begin() + n);
+        ChildRun many = RunChild(CliProgram(), args);
+        double speedup = one.seconds * n / many.seconds;
+        bool within = one.ok && many.ok && speedup >= 0.8 * n;
+        g_allWithin = g_allWithin && within;
+        std::printf("  -j %u on %u files: %.2f s, %.2fx the throughput of one  (target >= %.1f: %s)\n", n,
+                    n, many.seconds, speedup, 0.8 * n, within ? "ok" : "MISSED");
+    }
+    if (cores < 2)
+        std::printf("  (one core: nothing to run in parallel)\n");
+    RemoveTree(folder);
+}
+
+int main(int argc, char **argv)
+{
+    std::size_t mib = 64;
+    int reps = 2;
+    bool engine = false, runs = false, memory = false, parallel = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--mib") && i + 1 < argc)
+            mib = std::strtoul(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--reps") && i + 1 < argc)
+            reps = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "engine"))
+            engine = true;
+        else if (!std::strcmp(argv[i], "runs"))
+            runs = true;
+        else if (!std::strcmp(argv[i], "memory"))
+            memory = true;
+        else if (!std::strcmp(argv[i], "parallel"))
+            parallel = true;
+        else {
+            std::fprintf(stderr, "usage: vantrel-bench [--mib N] [--reps N] [engine] [runs] [memory] [parallel]\n");
+            return 2;
+        }
+    }
+    if (!engine && !runs && !memory && !parallel)
+        engine = runs = memory = parallel = true;
+    if (mib == 0 || reps <= 0) {
+        std::fprintf(stderr, "vantrel-bench: --mib and --reps must be positive\n");
+        return 2;
+    }
+
+    const std::uint64_t seed = 20261206;
+    std::mt19937_64 rng(seed);
+    Bytes data = RandomBytes(rng, mib << 20);
+#if defined(_WIN32)
+    const char *build = "win32 (i686, SSE2)";
+#elif defined(__x86_64__)
+    const char *build = "host (x86_64)";
+#else
+    const char *build = "host";
+#endif
+    std::printf("Vantrel benchmark, %s build: %zu MiB of random data (seed %llu), best of %d\n", build,
+                mib, static_cast<unsigned long long>(seed), reps);
+
+    if (engine)
+        EngineFigures(data, reps, rng);
+    if (runs)
+        RunFigures(data, reps, rng);
+    if (memory)
+        MemoryFigures(rng);
+    if (parallel)
+        ParallelFigures(data.size() / 2, rng);
 
     std::printf("%s\n", g_allWithin ? "All figures within target." : "Some figures MISSED their target.");
     return g_sink == 12345.0 ? 3 : 0;

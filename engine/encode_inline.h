@@ -241,17 +241,22 @@ inline void RunBytes(int lDataSize, int lStep, StateValue vX, int iCurKey,
         int iCharOut = 0;
         if (kEncrypt) {
             // The state's chain depends on the plain bits alone, and the key
-            // word only reads its high tests; the key word follows the chain
-            // two bits behind. A key wrap, which depends on those tests, is a
-            // branch that mispredicts at random: trailing the chain, it
-            // resolves long before the chain needs the instructions it
-            // discards. With opaque callbacks a wrap's call would make the
-            // state cross it in memory, so there the key word waits for the
-            // whole byte's chain. (One int per bit: a packed mask of the tests
-            // would make every bit wait for the last.)
-            constexpr int kLag = kOpaqueCalls ? 8 : 2;
+            // word only reads its high tests: the byte's whole chain goes
+            // first, the key word after it. A key wrap, which depends on those
+            // tests, is a branch that mispredicts at random; following the
+            // chain, it resolves before the chain needs what it discards. And
+            // a key value fetched through a call then meets no state in a
+            // register. (One int per bit: a packed mask of the tests would
+            // make every bit wait for the last.)
             int bHigh[8];
-            auto keyBit = [&](int iX) {
+#pragma GCC unroll 8
+            for (int iX = 0; iX < 8; ++iX) {
+                bHigh[iX] = IsHigh(vX);
+                vX = StepEncrypt(vX, (iCurChar >> iX) & 1, pushes);
+            }
+            vX = crossing.Save(vX);
+#pragma GCC unroll 8
+            for (int iX = 0; iX < 8; ++iX) {
                 int bPlain = (iCurChar >> iX) & 1;
                 int bCipher = bPlain ^ ((iCurKey >> iKeyPos) & 1) ^ bHigh[iX];
                 iCharOut |= bCipher << iX;
@@ -262,18 +267,7 @@ inline void RunBytes(int lDataSize, int lStep, StateValue vX, int iCurKey,
                     iKeyPos = 0;
                     iCurKey ^= nextKeyVal();
                 }
-            };
-#pragma GCC unroll 8
-            for (int iX = 0; iX < 8; ++iX) {
-                bHigh[iX] = IsHigh(vX);
-                vX = StepEncrypt(vX, (iCurChar >> iX) & 1, pushes);
-                if (iX >= kLag)
-                    keyBit(iX - kLag);
             }
-            vX = crossing.Save(vX);
-#pragma GCC unroll 8
-            for (int iX = 8 - kLag; iX < 8; ++iX)
-                keyBit(iX);
         } else {
 #pragma GCC unroll 8
             for (int iX = 0; iX < 8; ++iX) {
@@ -302,8 +296,10 @@ inline void RunBytes(int lDataSize, int lStep, StateValue vX, int iCurKey,
 
 } // namespace encode_detail
 
+// Kept out of line: compiled on its own, the state's register is chosen for
+// this loop alone and not for the byte loop's calls as well.
 template <class NextKeyFn>
-inline double InitKeyWith(int lDataSize, NextKeyFn &&nextKey)
+__attribute__((noinline)) double InitKeyWith(int lDataSize, NextKeyFn &&nextKey)
 {
     using namespace encode_detail;
     double dX = kHalf;

@@ -24,25 +24,36 @@ ByteReader::ByteReader(std::FILE *file)
     }
 }
 
-int ByteReader::Refill()
+bool ByteReader::Load()
 {
     if (ended_)
-        return -1;
+        return false;
     handedOut_ += end_ - begin_;
     pos_ = end_ = begin_;
     if (gate_ && !gate_(gateContext_)) {
         ended_ = true;
-        return -1;
+        return false;
     }
     std::size_t got = std::fread(buffer_.get(), 1, STREAM_CHUNK, file_);
     if (got == 0) {
         // A read error ends the input as the end of the file does, but is kept.
         failed_ = std::ferror(file_) != 0;
         ended_ = true;
-        return -1;
+        return false;
     }
     end_ = begin_ + got;
-    return *pos_++;
+    return true;
+}
+
+ByteSpan ByteReader::TakeChunk()
+{
+    if (spanOut_)
+        pos_ = end_;
+    spanOut_ = false;
+    if (pos_ == end_ && !Load())
+        return ByteSpan{pos_, pos_};
+    spanOut_ = true;
+    return ByteSpan{pos_, end_};
 }
 
 // --- writing ---
@@ -71,6 +82,14 @@ void ByteWriter::Drain()
         }
     }
     pos_ = begin_;
+}
+
+ByteRoom ByteWriter::Commit(unsigned char *upTo)
+{
+    pos_ = upTo;
+    if (pos_ == end_)
+        Drain();
+    return ByteRoom{pos_, end_};
 }
 
 bool ByteWriter::Flush()

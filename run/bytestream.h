@@ -12,6 +12,20 @@
 
 constexpr std::size_t STREAM_CHUNK = std::size_t(64) << 10;
 
+// Bytes handed out whole, for a caller that reads them on its own from pos
+// to end: its cursor then stays in a register on the per-byte path, and the
+// object is called only when the span runs out.
+struct ByteSpan {
+    const unsigned char *pos;
+    const unsigned char *end;
+};
+
+// Room handed out whole, for a caller that writes on its own from pos.
+struct ByteRoom {
+    unsigned char *pos;
+    unsigned char *end;
+};
+
 // Reads a stream opened "rb" (not owned, not closed).
 class ByteReader {
 public:
@@ -21,7 +35,19 @@ public:
 
     // The next byte, 0 to 255, or -1 at the end of the input, after a read
     // error, or once the refill gate said stop; -1 again on every later call.
-    int Next() { return pos_ != end_ ? *pos_++ : Refill(); }
+    int Next() { return pos_ != end_ ? *pos_++ : (Load() ? *pos_++ : -1); }
+
+    // The rest of the current chunk, or the next one; an empty span where
+    // Next() would give -1. Asking again means the last span was used up.
+    // A span's bytes count as read once the next one is asked for, or up to
+    // `pos` when PutBack(pos) ends the caller's reading.
+    ByteSpan TakeChunk();
+    void PutBack(const unsigned char *pos)
+    {
+        if (spanOut_)
+            pos_ = pos;
+        spanOut_ = false;
+    }
 
     // A read error ended the input (or no buffer could be had).
     bool Failed() const { return failed_; }
@@ -38,7 +64,8 @@ public:
     }
 
 private:
-    int Refill();
+    // Reads the next chunk; false at the end of the input (and after).
+    bool Load();
 
     const unsigned char *pos_ = nullptr;
     const unsigned char *end_ = nullptr;
@@ -47,6 +74,7 @@ private:
     std::FILE *file_;
     bool ended_ = false;
     bool failed_ = false;
+    bool spanOut_ = false;  // a span is with the caller
     std::int64_t handedOut_ = 0;
     bool (*gate_)(void *) = nullptr;
     void *gateContext_ = nullptr;
@@ -67,6 +95,13 @@ public:
             Drain();
         *pos_++ = static_cast<unsigned char>(byte);
     }
+
+    // Room for the caller's own cursor; Commit(upTo) takes back the bytes
+    // written up to upTo and, when the room is full, writes them out and
+    // hands out fresh room (after a failure, room whose bytes are dropped).
+    // The last Commit before Flush() passes the final cursor.
+    ByteRoom TakeRoom() { return ByteRoom{pos_, end_}; }
+    ByteRoom Commit(unsigned char *upTo);
 
     // Writes everything queued and flushes the stream. Returns false when
     // any write or the flush failed (then Failed() is set). Closing the

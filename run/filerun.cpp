@@ -56,14 +56,41 @@ RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE
     reader.SetRefillGate(InputGate, &run);
     keySource.SetRefillHook(KeyRefilled, &run);
 
+    // The cursors live here, in registers; the objects are called only when
+    // a span runs out, on paths the compiler is told are rare.
+    ByteSpan in{nullptr, nullptr}, keys{nullptr, nullptr};
+    ByteRoom out = writer.TakeRoom();
     EncodeBufferWith(
-        mMode, lDataSize, kProgressFraction, [&] { return reader.Next(); },
-        [&] { return keySource.Next(); }, [&](int byte) { writer.Put(byte); },
+        mMode, lDataSize, kProgressFraction,
+        [&]() -> int {
+            if (__builtin_expect(in.pos == in.end, 0)) {
+                in = reader.TakeChunk();
+                if (in.pos == in.end)
+                    return -1;
+            }
+            return *in.pos++;
+        },
+        [&]() -> int {
+            if (__builtin_expect(keys.pos == keys.end, 0)) {
+                keys = keySource.TakeChunk();
+                if (keys.pos == keys.end)
+                    return -1;
+            }
+            return *keys.pos++;
+        },
+        [&](int byte) {
+            if (__builtin_expect(out.pos == out.end, 0))
+                out = writer.Commit(out.pos);
+            *out.pos++ = static_cast<unsigned char>(byte);
+        },
         [&] {
             if (hooks.increment)
                 hooks.increment(hooks.context);
         });
 
+    writer.Commit(out.pos);
+    reader.PutBack(in.pos);
+    keySource.PutBack(keys.pos);
     bool written = writer.Flush();
     Advance(run);
     if (keySource.Failed())

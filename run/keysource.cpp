@@ -103,15 +103,17 @@ int KeySource::Fail()
     return -1;
 }
 
-int KeySource::Wrap()
+// Starts the buffer over (or reads the streamed key's next chunk); false
+// for the empty key file and once the key failed.
+bool KeySource::Advance()
 {
     if (failed_)
-        return -1;
+        return false;
     if (begin_ == nullptr) {
         // The empty key file. Progress hears of it now and then.
         if ((++handedOut_ & 0xFFFF) == 0 && hook_)
             hook_(hookContext_);
-        return -1;
+        return false;
     }
     handedOut_ += end_ - begin_;
     pos_ = begin_;
@@ -119,23 +121,39 @@ int KeySource::Wrap()
         std::size_t got = std::fread(buffer_.get(), 1, capacity_, file_);
         if (got == 0) {
             if (std::ferror(file_))
-                return Fail();
+                return Fail(), false;
             // The end of the key file: the cycle must have kept its length,
             // or the file changed under the run.
             if (cycleRead_ == 0 || (cycleLength_ >= 0 && cycleRead_ != cycleLength_))
-                return Fail();
+                return Fail(), false;
             cycleLength_ = cycleRead_;
             cycleRead_ = 0;
             if (std::fseek(file_, 0, SEEK_SET) != 0)
-                return Fail();
+                return Fail(), false;
             got = std::fread(buffer_.get(), 1, capacity_, file_);
             if (got == 0)
-                return Fail();
+                return Fail(), false;
         }
         cycleRead_ += static_cast<std::int64_t>(got);
         end_ = begin_ + got;
     }
     if (hook_)
         hook_(hookContext_);
-    return *pos_++;
+    return true;
+}
+
+int KeySource::Wrap()
+{
+    return Advance() ? *pos_++ : -1;
+}
+
+ByteSpan KeySource::TakeChunk()
+{
+    if (spanOut_)
+        pos_ = end_;
+    spanOut_ = false;
+    if (pos_ == end_ && !Advance())
+        return ByteSpan{nullptr, nullptr};
+    spanOut_ = true;
+    return ByteSpan{pos_, end_};
 }

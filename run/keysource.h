@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "bytestream.h"
+
 constexpr std::size_t KEY_IN_MEMORY_LIMIT = std::size_t(1) << 20;
 
 class KeySource {
@@ -32,6 +34,18 @@ public:
     // once the key failed.
     int Next() { return pos_ != end_ ? *pos_++ : Wrap(); }
 
+    // The key values from here to the end of the buffer, handed out whole;
+    // an empty span where Next() would give -1. Asking again means the last
+    // span was used up. A span's values count as read once the next one is
+    // asked for, or up to `pos` when PutBack(pos) ends the caller's reading.
+    ByteSpan TakeChunk();
+    void PutBack(const unsigned char *pos)
+    {
+        if (spanOut_)
+            pos_ = pos;
+        spanOut_ = false;
+    }
+
     // The streamed key could not be read again: a read or seek error, or a
     // cycle whose length differs from the file's (it changed during the
     // run). The values from then on are -1 and belong to no key.
@@ -50,6 +64,7 @@ public:
 
 private:
     int Wrap();
+    bool Advance();
     int Fail();
 
     const unsigned char *pos_ = nullptr;
@@ -60,6 +75,7 @@ private:
     std::FILE *file_ = nullptr;     // streamed key only
     bool streamed_ = false;
     bool failed_ = false;
+    bool spanOut_ = false;          // a span is with the caller
     std::int64_t handedOut_ = 0;    // values before the current buffer
     std::int64_t cycleLength_ = -1; // streamed key: the file's length, once known
     std::int64_t cycleRead_ = 0;    // streamed key: bytes read in this cycle
