@@ -1,9 +1,9 @@
 // Shows one of Vantrel's dialogs, built from the program's own resources and
 // procedures, over a plain owner window, for screenshots:
-//   dialog-preview.exe progress|about [RECT-FILE]
+//   dialog-preview.exe progress|about [RECT-FILE [SECONDS]]
 // Once the dialog is up its window rectangle (left top right bottom, in
 // screen coordinates) is written to RECT-FILE. Ends when the owner window is
-// closed or the dialog is ended.
+// closed, the dialog is ended, or after SECONDS.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -40,9 +40,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
     const char *which = __argc > 1 ? __argv[1] : "";
     const char *rectFile = __argc > 2 ? __argv[2] : nullptr;
+    int seconds = __argc > 3 ? std::atoi(__argv[3]) : 0;
     bool progress = std::strcmp(which, "progress") == 0;
     if (!progress && std::strcmp(which, "about") != 0) {
-        MessageBoxA(nullptr, "usage: dialog-preview.exe progress|about [RECT-FILE]",
+        MessageBoxA(nullptr, "usage: dialog-preview.exe progress|about [RECT-FILE [SECONDS]]",
                     "dialog-preview", MB_ICONERROR);
         return 2;
     }
@@ -81,14 +82,24 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
         }
     }
 
+    if (seconds > 0)
+        SetTimer(owner, 1, seconds * 1000, nullptr);
+
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_TIMER && msg.hwnd == owner) {
+            DestroyWindow(owner);
+            owner = nullptr;
+            continue;
+        }
         if (!IsDialogMessageA(dlg, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        if (!IsWindowVisible(dlg))  // ended (OK, Escape)
+        if (owner && !IsWindowVisible(dlg)) {  // ended (OK, Escape)
             DestroyWindow(owner);
+            owner = nullptr;
+        }
     }
     return 0;
 }
