@@ -48,7 +48,7 @@ shoot() {
     x=${X:-0}
     y=${Y:-0}
   fi
-  local margin=12
+  local margin=6
   local cx=$((x + left - margin)) cy=$((y + top_ - margin))
   local width=$((right - left + 2 * margin)) height=$((bottom - top_ + 2 * margin))
   ((cx < 0)) && cx=0
