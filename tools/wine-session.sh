@@ -38,6 +38,14 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
   wineserver -w
 fi
 wineserver -p >/dev/null 2>&1 || true
+# On our own virtual display there is no window manager, and Wine would wait
+# two seconds for one whenever a window is hidden or destroyed: there, Wine
+# places its windows itself. On a real desktop the window manager does.
+managed=Y
+[[ -n $xvfb_pid ]] && managed=N
+if ! grep -q "^\"Managed\"=\"$managed\"" "$WINEPREFIX/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$managed" /f </dev/null >/dev/null 2>&1 || true
+fi
 # Wine's own background processes start with the first program and would
 # inherit its output pipes (a test runner then waits for them forever):
 # start them here, with nothing attached.
