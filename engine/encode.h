@@ -60,4 +60,45 @@ void EncodeBufferWith(int mMode, int lDataSize, float fIncrement,
                       NextByteFn &&nextByte, NextKeyFn &&nextKeyVal,
                       OutputFn &&outputChar, IncrementFn &&increment);
 
+// Bytes handed over a run at a time, read from pos to end.
+struct ByteSpan {
+    const unsigned char *pos;
+    const unsigned char *end;
+};
+
+// Room for bytes, written from pos to end.
+struct ByteRoom {
+    unsigned char *pos;
+    unsigned char *end;
+};
+
+// Key values handed over a run at a time: the bytes from pos to end, or,
+// when bMinusOne is set, one value -1 for each of them (the empty key file,
+// or a key that can no longer be read).
+struct KeySpan {
+    const unsigned char *pos;
+    const unsigned char *end;
+    bool bMinusOne;
+};
+
+// The same transform for callers that hold their data in buffers: the engine
+// reads input and key values and writes output through the cursors `input`,
+// `keys` and `output`, with no call at all in its byte loop, and calls the
+// owner only when one runs out:
+//   takeInput()        the next input span; an empty one ends the input;
+//   takeKeys()         the next key span (never empty);
+//   takeRoom(upTo)     takes the bytes written up to upTo (the full room) and
+//                      hands out fresh room (never empty);
+//   increment()        as Increment, after the same bytes; the cursors then
+//                      show where the run stands.
+// On return the cursors show where reading and writing stopped: the output
+// bytes up to output.pos are not yet taken. Same bytes, same number of key
+// values and Increment calls as EncodeBufferWith over the same streams.
+template <class TakeInputFn, class TakeKeysFn, class TakeRoomFn, class IncrementFn>
+void EncodeSpansWith(int mMode, int lDataSize, float fIncrement,
+                     ByteSpan &input, TakeInputFn &&takeInput,
+                     KeySpan &keys, TakeKeysFn &&takeKeys,
+                     ByteRoom &output, TakeRoomFn &&takeRoom,
+                     IncrementFn &&increment);
+
 #include "encode_inline.h"

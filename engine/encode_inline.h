@@ -211,87 +211,203 @@ struct CallCrossing<true> {
 #endif
 };
 
-// The byte loop for one mode, so that the mode tests leave the bit loop.
+// What carries over from byte to byte: the state value, the key word and
+// the key position.
+struct ByteCore {
+    StateValue vX;
+    int iCurKey;
+    int iKeyPos;
+};
+
+// Transforms one byte in one mode and returns the output byte. fetchKey()
+// gives the next key value when the key position wraps; with opaque calls the
+// crossing keeps the state in its slot while they run.
+template <bool kEncrypt, class FetchKeyFn, class Crossing>
+inline int TransformByte(ByteCore &core, int iCurChar, const PushTable &pushes,
+                         FetchKeyFn &fetchKey, Crossing &crossing)
+{
+    StateValue vX = core.vX;
+    int iCurKey = core.iCurKey;
+    int iKeyPos = core.iKeyPos;
+    int iCharOut = 0;
+    if (kEncrypt) {
+        // The state's chain depends on the plain bits alone, and the key word
+        // only reads its high tests: the byte's whole chain goes first, the
+        // key word after it. A key wrap, which depends on those tests, is a
+        // branch that mispredicts at random; following the chain, it resolves
+        // before the chain needs what it discards. And a key value fetched
+        // through a call then meets no state in a register. (One int per
+        // bit: a packed mask of the tests would make every bit wait for the
+        // last.)
+        vX = crossing.Restore(vX);
+        int bHigh[8];
+#pragma GCC unroll 8
+        for (int iX = 0; iX < 8; ++iX) {
+            bHigh[iX] = IsHigh(vX);
+            vX = StepEncrypt(vX, (iCurChar >> iX) & 1, pushes);
+        }
+        vX = crossing.Save(vX);
+#pragma GCC unroll 8
+        for (int iX = 0; iX < 8; ++iX) {
+            int bPlain = (iCurChar >> iX) & 1;
+            int bCipher = bPlain ^ ((iCurKey >> iKeyPos) & 1) ^ bHigh[iX];
+            iCharOut |= bCipher << iX;
+            // The key bit becomes p XOR k: flipped exactly when p is 1.
+            iCurKey ^= bPlain << iKeyPos;
+            iKeyPos += bCipher;
+            if (iKeyPos == 8) {
+                iKeyPos = 0;
+                iCurKey ^= fetchKey();
+            }
+        }
+    } else {
+        // The key position advances on the received bits, so whether the
+        // byte wraps it (at most once: it advances eight times at most) is
+        // known before its first bit. The key value it then mixes in is
+        // fetched here, at the same place in the order of callbacks, and the
+        // wrap itself needs no branch.
+        int iWrapValue = 0;
+        if (iKeyPos + PopCount8(iCurChar) >= 8)
+            iWrapValue = fetchKey();
+        vX = crossing.Restore(vX);
+#pragma GCC unroll 8
+        for (int iX = 0; iX < 8; ++iX) {
+            int bCipher = (iCurChar >> iX) & 1;
+            int bPlain;
+            vX = StepDecrypt(vX, bCipher ^ ((iCurKey >> iKeyPos) & 1), pushes, &bPlain);
+            iCharOut |= bPlain << iX;
+            iCurKey ^= bPlain << iKeyPos;
+            iKeyPos += bCipher;
+            iCurKey ^= iWrapValue & -(iKeyPos >> 3);
+            iKeyPos &= 7;
+        }
+        vX = crossing.Save(vX);
+    }
+    core.vX = vX;
+    core.iCurKey = iCurKey;
+    core.iKeyPos = iKeyPos;
+    return iCharOut;
+}
+
+// Progress after each byte: lCurrent counts the bytes, and Increment is due
+// when it reaches lNext, which then moves on by lStep. Both wrap as 32-bit
+// counters do.
+struct Progress {
+    int lCurrent;
+    int lNext;
+    int lStep;
+
+    // Counts one byte; true when an Increment is due.
+    bool Count()
+    {
+        lCurrent = WrapAdd(lCurrent, 1);
+        if (lCurrent < lNext)
+            return false;
+        lNext = WrapAdd(lNext, lStep);
+        return true;
+    }
+
+    // How many bytes can be counted before one may be due: up to the next
+    // step, and never across the counter's wrap (at INT_MAX the next step is
+    // never more than one byte away, so one byte at a time is counted there).
+    long long Distance() const
+    {
+        if (static_cast<long long>(lNext) <= static_cast<long long>(lCurrent) + 1)
+            return 1;
+        return static_cast<long long>(lNext) - lCurrent;
+    }
+
+    // Counts n bytes, n at most Distance(); true when an Increment is due.
+    bool CountMany(long long n)
+    {
+        if (n == 1)
+            return Count();
+        lCurrent = WrapAdd(lCurrent, static_cast<int>(n - 1));
+        return Count();
+    }
+};
+
+// The byte loop over callbacks, for one mode.
 template <bool kEncrypt, bool kOpaqueCalls, class NextByteFn, class NextKeyFn, class OutputFn,
           class IncrementFn>
-inline void RunBytes(int lDataSize, int lStep, StateValue vX, int iCurKey,
-                     NextByteFn &nextByte, NextKeyFn &nextKeyVal,
-                     OutputFn &outputChar, IncrementFn &increment)
+inline void RunBytes(int lDataSize, int lStep, ByteCore core, NextByteFn &nextByte,
+                     NextKeyFn &nextKeyVal, OutputFn &outputChar, IncrementFn &increment)
 {
     const PushTable &pushes = Pushes();
     CallCrossing<kOpaqueCalls> crossing;
-    int iKeyPos = 0;
-    int lCurrent = 0;
-    int lNext = lStep;
-    vX = crossing.Save(vX);
-    int iCurChar = nextByte();
+    Progress progress{0, lStep, lStep};
+    core.vX = crossing.Save(core.vX);
     for (;;) {
+        int iCurChar = nextByte();
         if (iCurChar == -1)
             return;
-        // In DECRYPT the key position advances on the received bits, so
-        // whether the byte wraps it (at most once: it advances eight times at
-        // most) is known before its first bit. The key value it then mixes in
-        // is fetched here, at the same place in the order of callbacks, and
-        // the wrap itself needs no branch.
-        int iWrapValue = 0;
-        if (!kEncrypt && iKeyPos + PopCount8(iCurChar) >= 8)
-            iWrapValue = nextKeyVal();
-        vX = crossing.Restore(vX);
-
-        int iCharOut = 0;
-        if (kEncrypt) {
-            // The state's chain depends on the plain bits alone, and the key
-            // word only reads its high tests: the byte's whole chain goes
-            // first, the key word after it. A key wrap, which depends on those
-            // tests, is a branch that mispredicts at random; following the
-            // chain, it resolves before the chain needs what it discards. And
-            // a key value fetched through a call then meets no state in a
-            // register. (One int per bit: a packed mask of the tests would
-            // make every bit wait for the last.)
-            int bHigh[8];
-#pragma GCC unroll 8
-            for (int iX = 0; iX < 8; ++iX) {
-                bHigh[iX] = IsHigh(vX);
-                vX = StepEncrypt(vX, (iCurChar >> iX) & 1, pushes);
-            }
-            vX = crossing.Save(vX);
-#pragma GCC unroll 8
-            for (int iX = 0; iX < 8; ++iX) {
-                int bPlain = (iCurChar >> iX) & 1;
-                int bCipher = bPlain ^ ((iCurKey >> iKeyPos) & 1) ^ bHigh[iX];
-                iCharOut |= bCipher << iX;
-                // The key bit becomes p XOR k: flipped exactly when p is 1.
-                iCurKey ^= bPlain << iKeyPos;
-                iKeyPos += bCipher;
-                if (iKeyPos == 8) {
-                    iKeyPos = 0;
-                    iCurKey ^= nextKeyVal();
-                }
-            }
-        } else {
-#pragma GCC unroll 8
-            for (int iX = 0; iX < 8; ++iX) {
-                int bCipher = (iCurChar >> iX) & 1;
-                int bPlain;
-                vX = StepDecrypt(vX, bCipher ^ ((iCurKey >> iKeyPos) & 1), pushes, &bPlain);
-                iCharOut |= bPlain << iX;
-                iCurKey ^= bPlain << iKeyPos;
-                iKeyPos += bCipher;
-                iCurKey ^= iWrapValue & -(iKeyPos >> 3);
-                iKeyPos &= 7;
-            }
-            vX = crossing.Save(vX);
-        }
+        int iCharOut = TransformByte<kEncrypt>(core, iCurChar, pushes, nextKeyVal, crossing);
         outputChar(iCharOut);
-        if (lDataSize > 0) {
-            lCurrent = WrapAdd(lCurrent, 1);
-            if (lCurrent >= lNext) {
-                lNext = WrapAdd(lNext, lStep);
-                increment();
-            }
-        }
-        iCurChar = nextByte();
+        if (lDataSize > 0 && progress.Count())
+            increment();
     }
+}
+
+// The byte loop over spans, for one mode: runs of bytes with no call at all,
+// each as long as the input, the room, the key values (one per byte at most)
+// and the distance to the next progress step allow.
+template <bool kEncrypt, class TakeInputFn, class TakeKeysFn, class TakeRoomFn, class IncrementFn>
+inline void RunSpans(int lDataSize, int lStep, ByteCore core, ByteSpan &input,
+                     TakeInputFn &takeInput, KeySpan &keys, TakeKeysFn &takeKeys,
+                     ByteRoom &output, TakeRoomFn &takeRoom, IncrementFn &increment)
+{
+    const PushTable &pushes = Pushes();
+    CallCrossing<false> noCalls;
+    Progress progress{0, lStep, lStep};
+    const unsigned char *pIn = input.pos, *pInEnd = input.end;
+    const unsigned char *pKey = keys.pos, *pKeyEnd = keys.end;
+    bool bMinusOne = keys.bMinusOne;
+    unsigned char *pOut = output.pos, *pOutEnd = output.end;
+    auto fetchKey = [&]() -> int {
+        int iValue = *pKey++;
+        return bMinusOne ? -1 : iValue;
+    };
+    for (;;) {
+        if (pIn == pInEnd) {
+            input = takeInput();
+            pIn = input.pos;
+            pInEnd = input.end;
+            if (pIn == pInEnd)
+                break;
+        }
+        if (pOut == pOutEnd) {
+            output = takeRoom(pOut);
+            pOut = output.pos;
+            pOutEnd = output.end;
+        }
+        long long lRun = pInEnd - pIn;
+        if (pOutEnd - pOut < lRun)
+            lRun = pOutEnd - pOut;
+        if (pKey == pKeyEnd) {
+            keys = takeKeys();
+            pKey = keys.pos;
+            pKeyEnd = keys.end;
+            bMinusOne = keys.bMinusOne;
+        }
+        if (pKeyEnd - pKey < lRun)
+            lRun = pKeyEnd - pKey;
+        if (lDataSize > 0 && progress.Distance() < lRun)
+            lRun = progress.Distance();
+        for (long long i = 0; i < lRun; ++i)
+            pOut[i] = static_cast<unsigned char>(
+                TransformByte<kEncrypt>(core, pIn[i], pushes, fetchKey, noCalls));
+        pIn += lRun;
+        pOut += lRun;
+        if (lDataSize > 0 && progress.CountMany(lRun)) {
+            input.pos = pIn;  // the cursors show where the run stands
+            keys.pos = pKey;
+            output.pos = pOut;
+            increment();
+        }
+    }
+    input.pos = pIn;
+    keys.pos = pKey;
+    output.pos = pOut;
 }
 
 } // namespace encode_detail
@@ -334,10 +450,36 @@ inline void EncodeBufferWith(int mMode, int lDataSize, float fIncrement,
     double dX = InitKeyWith(lDataSize, nextKeyVal);
     int iCurKey = nextKeyVal();
     constexpr bool kOpaque = std::is_pointer<std::decay_t<NextByteFn>>::value;
+    ByteCore core{ToState(dX), iCurKey, 0};
     if (mMode == ENCRYPT)
-        RunBytes<true, kOpaque>(lDataSize, lStep, ToState(dX), iCurKey, nextByte, nextKeyVal,
-                                outputChar, increment);
+        RunBytes<true, kOpaque>(lDataSize, lStep, core, nextByte, nextKeyVal, outputChar, increment);
     else
-        RunBytes<false, kOpaque>(lDataSize, lStep, ToState(dX), iCurKey, nextByte, nextKeyVal,
-                                 outputChar, increment);
+        RunBytes<false, kOpaque>(lDataSize, lStep, core, nextByte, nextKeyVal, outputChar, increment);
+}
+
+template <class TakeInputFn, class TakeKeysFn, class TakeRoomFn, class IncrementFn>
+inline void EncodeSpansWith(int mMode, int lDataSize, float fIncrement,
+                            ByteSpan &input, TakeInputFn &&takeInput,
+                            KeySpan &keys, TakeKeysFn &&takeKeys,
+                            ByteRoom &output, TakeRoomFn &&takeRoom,
+                            IncrementFn &&increment)
+{
+    using namespace encode_detail;
+    int lStep = ProgressStep(fIncrement, lDataSize);
+    // The key state takes its values one by one.
+    auto nextKey = [&]() -> int {
+        if (keys.pos == keys.end)
+            keys = takeKeys();
+        int iValue = *keys.pos++;
+        return keys.bMinusOne ? -1 : iValue;
+    };
+    double dX = InitKeyWith(lDataSize, nextKey);
+    int iCurKey = nextKey();
+    ByteCore core{ToState(dX), iCurKey, 0};
+    if (mMode == ENCRYPT)
+        RunSpans<true>(lDataSize, lStep, core, input, takeInput, keys, takeKeys, output, takeRoom,
+                       increment);
+    else
+        RunSpans<false>(lDataSize, lStep, core, input, takeInput, keys, takeKeys, output, takeRoom,
+                        increment);
 }

@@ -10,21 +10,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "encode.h"
+
 constexpr std::size_t STREAM_CHUNK = std::size_t(64) << 10;
 
-// Bytes handed out whole, for a caller that reads them on its own from pos
-// to end: its cursor then stays in a register on the per-byte path, and the
-// object is called only when the span runs out.
-struct ByteSpan {
-    const unsigned char *pos;
-    const unsigned char *end;
-};
-
-// Room handed out whole, for a caller that writes on its own from pos.
-struct ByteRoom {
-    unsigned char *pos;
-    unsigned char *end;
-};
+// Spans (ByteSpan, ByteRoom) hand bytes out whole, for a caller that reads
+// or writes them on its own: its cursor then stays in a register on the
+// per-byte path, and the object is called only when the span runs out.
 
 // Reads a stream opened "rb" (not owned, not closed).
 class ByteReader {

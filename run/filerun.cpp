@@ -56,33 +56,16 @@ RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE
     reader.SetRefillGate(InputGate, &run);
     keySource.SetRefillHook(KeyRefilled, &run);
 
-    // The cursors live here, in registers; the objects are called only when
-    // a span runs out, on paths the compiler is told are rare.
-    ByteSpan in{nullptr, nullptr}, keys{nullptr, nullptr};
+    // The engine reads and writes through these cursors with no call in its
+    // byte loop; the objects hear from it only when a span runs out.
+    ByteSpan in{nullptr, nullptr};
+    KeySpan keys{nullptr, nullptr, false};
     ByteRoom out = writer.TakeRoom();
-    EncodeBufferWith(
+    EncodeSpansWith(
         mMode, lDataSize, kProgressFraction,
-        [&]() -> int {
-            if (__builtin_expect(in.pos == in.end, 0)) {
-                in = reader.TakeChunk();
-                if (in.pos == in.end)
-                    return -1;
-            }
-            return *in.pos++;
-        },
-        [&]() -> int {
-            if (__builtin_expect(keys.pos == keys.end, 0)) {
-                keys = keySource.TakeChunk();
-                if (keys.pos == keys.end)
-                    return -1;
-            }
-            return *keys.pos++;
-        },
-        [&](int byte) {
-            if (__builtin_expect(out.pos == out.end, 0))
-                out = writer.Commit(out.pos);
-            *out.pos++ = static_cast<unsigned char>(byte);
-        },
+        in, [&] { return reader.TakeChunk(); },
+        keys, [&] { return keySource.TakeChunk(); },
+        out, [&](unsigned char *upTo) { return writer.Commit(upTo); },
         [&] {
             if (hooks.increment)
                 hooks.increment(hooks.context);

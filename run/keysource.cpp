@@ -147,13 +147,37 @@ int KeySource::Wrap()
     return Advance() ? *pos_++ : -1;
 }
 
-ByteSpan KeySource::TakeChunk()
+// Stands for the -1 values of an empty or failed key; its bytes are never
+// used as key values.
+static const unsigned char kNoKey[STREAM_CHUNK] = {};
+
+KeySpan KeySource::TakeChunk()
 {
-    if (spanOut_)
-        pos_ = end_;
-    spanOut_ = false;
-    if (pos_ == end_ && !Advance())
-        return ByteSpan{nullptr, nullptr};
+    if (spanOut_) {
+        // The caller used the last span up.
+        if (noKeySpan_)
+            handedOut_ += static_cast<std::int64_t>(sizeof kNoKey);
+        else
+            pos_ = end_;
+    }
     spanOut_ = true;
-    return ByteSpan{pos_, end_};
+    noKeySpan_ = begin_ == nullptr || (pos_ == end_ && !Advance());
+    if (noKeySpan_) {
+        // The empty key file, or the key failed. Progress hears of it too.
+        if (hook_)
+            hook_(hookContext_);
+        return KeySpan{kNoKey, kNoKey + sizeof kNoKey, true};
+    }
+    return KeySpan{pos_, end_, false};
+}
+
+void KeySource::PutBack(const unsigned char *pos)
+{
+    if (spanOut_) {
+        if (noKeySpan_)
+            handedOut_ += pos - kNoKey;
+        else
+            pos_ = pos;
+    }
+    spanOut_ = false;
 }

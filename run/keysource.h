@@ -35,16 +35,12 @@ public:
     int Next() { return pos_ != end_ ? *pos_++ : Wrap(); }
 
     // The key values from here to the end of the buffer, handed out whole;
-    // an empty span where Next() would give -1. Asking again means the last
-    // span was used up. A span's values count as read once the next one is
-    // asked for, or up to `pos` when PutBack(pos) ends the caller's reading.
-    ByteSpan TakeChunk();
-    void PutBack(const unsigned char *pos)
-    {
-        if (spanOut_)
-            pos_ = pos;
-        spanOut_ = false;
-    }
+    // never empty: where Next() would give -1, a span of values that read as
+    // -1 (bMinusOne). Asking again means the last span was used up. A span's
+    // values count as read once the next one is asked for, or up to `pos`
+    // when PutBack(pos) ends the caller's reading.
+    KeySpan TakeChunk();
+    void PutBack(const unsigned char *pos);
 
     // The streamed key could not be read again: a read or seek error, or a
     // cycle whose length differs from the file's (it changed during the
@@ -76,6 +72,7 @@ private:
     bool streamed_ = false;
     bool failed_ = false;
     bool spanOut_ = false;          // a span is with the caller
+    bool noKeySpan_ = false;        // ... and it stands for -1 values
     std::int64_t handedOut_ = 0;    // values before the current buffer
     std::int64_t cycleLength_ = -1; // streamed key: the file's length, once known
     std::int64_t cycleRead_ = 0;    // streamed key: bytes read in this cycle

@@ -3,6 +3,9 @@
 // size given to the engine never bounds the bytes it processes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+
 #include "reference_engine.h"
 #include "test_support.h"
 
@@ -160,6 +163,101 @@ TEST(EngineProperties, BitStepsEqualTheReference)
             double got = FromState(StepDecrypt(ToState(x), bit, pushes, &plain));
             ASSERT_EQ(out, plain) << "DECRYPT x " << x << " c " << bit;
             ASSERT_EQ(BitsOf(expected), BitsOf(got)) << "DECRYPT x " << x << " c " << bit;
+        }
+    }
+}
+
+// The span form against the one-value form: random span lengths for input,
+// key and output room, keys that read as -1, every size kind; the same bytes,
+// key values taken and Increment calls.
+TEST(EngineProperties, SpanFormEqualsTheOneValueForm)
+{
+    std::mt19937_64 rng(TestSeed());
+    for (int round = 0; round < 300; ++round) {
+        std::size_t length = rng() % 3000;
+        Bytes input = RandomBytes(rng, length);
+        Bytes key = RandomBytes(rng, round % 10 == 0 ? 0 : 1 + rng() % 40);
+        int dataSize = PickDataSize(rng, length);
+        int mode = static_cast<int>(rng() % 2);
+        std::size_t most = 1 + rng() % 300;  // longest span handed out
+        SCOPED_TRACE(testing::Message() << "round " << round << " length " << length << " key "
+                                        << key.size() << " size " << dataSize << " mode " << mode
+                                        << " spans " << most);
+        RunRecord expected = RunWith(mode, input, key, dataSize);
+
+        // Spans cut at random lengths from the input, the cycled key (its
+        // bytes laid out end to end) and an output buffer.
+        std::size_t inPos = 0, keyPos = 0, keyValues = 0;
+        Bytes keyStream(most);
+        Bytes room(most), output;
+        std::vector<std::size_t> incrementAfter;
+        auto cut = [&]() -> std::size_t { return 1 + rng() % most; };
+        ByteSpan in{nullptr, nullptr};
+        KeySpan keys{nullptr, nullptr, false};
+        ByteRoom out{room.data(), room.data() + cut()};
+        EncodeSpansWith(
+            mode, dataSize, 0.01f, in,
+            [&] {
+                std::size_t n = std::min<std::size_t>(cut(), input.size() - inPos);
+                ByteSpan span{input.data() + inPos, input.data() + inPos + n};
+                inPos += n;
+                return span;
+            },
+            keys,
+            [&] {
+                std::size_t n = cut();
+                keyValues += n;
+                for (std::size_t i = 0; i < n; ++i) {
+                    keyStream[i] = key.empty() ? 0 : key[keyPos];
+                    keyPos = key.empty() ? 0 : (keyPos + 1) % key.size();
+                }
+                return KeySpan{keyStream.data(), keyStream.data() + n, key.empty()};
+            },
+            out,
+            [&](unsigned char *upTo) {
+                output.insert(output.end(), room.data(), upTo);
+                return ByteRoom{room.data(), room.data() + cut()};
+            },
+            [&] { incrementAfter.push_back(output.size() + (out.pos - room.data())); });
+        output.insert(output.end(), room.data(), out.pos);
+        long keysTaken = static_cast<long>(keyValues) - static_cast<long>(keys.end - keys.pos);
+
+        ASSERT_EQ(expected.output, output);
+        EXPECT_EQ(expected.nextKeyCalls, keysTaken);
+        EXPECT_EQ(expected.incrementAfter, incrementAfter);
+        EXPECT_EQ(in.pos, in.end);
+    }
+}
+
+// Counting progress a run of bytes at a time equals counting byte by byte,
+// also where the 32-bit counters wrap.
+TEST(EngineProperties, ProgressCountedInRunsEqualsByteByByte)
+{
+    std::mt19937_64 rng(TestSeed());
+    using encode_detail::Progress;
+    const int starts[] = {0, 5, INT_MAX - 1000, INT_MAX - 3, INT_MIN, -7};
+    const int steps[] = {0, 1, 2, 99, 12345, 21474835};
+    for (int start : starts) {
+        for (int step : steps) {
+            Progress byByte{start, encode_detail::WrapAdd(start, step), step};
+            Progress inRuns = byByte;
+            // The bytes after which an Increment is due.
+            std::vector<long long> due, dueInRuns;
+            for (long long i = 1; i <= 5000; ++i)
+                if (byByte.Count())
+                    due.push_back(i);
+            long long done = 0;
+            while (done < 5000) {
+                long long n = std::min<long long>(
+                    {5000 - done, inRuns.Distance(), 1 + static_cast<long long>(rng() % 50)});
+                done += n;
+                if (inRuns.CountMany(n))
+                    dueInRuns.push_back(done);
+            }
+            SCOPED_TRACE(testing::Message() << "start " << start << " step " << step);
+            EXPECT_EQ(due, dueInRuns);
+            EXPECT_EQ(byByte.lCurrent, inRuns.lCurrent);
+            EXPECT_EQ(byByte.lNext, inRuns.lNext);
         }
     }
 }

@@ -87,6 +87,7 @@ struct RunRecord {
     long nextByteCalls = 0;
     long nextKeyCalls = 0;
     long incrementCalls = 0;
+    std::vector<std::size_t> incrementAfter;  // output bytes before each Increment
 };
 
 // Runs the context form over input with the cyclic key.
@@ -104,7 +105,10 @@ inline RunRecord RunWith(int mode, const Bytes &input, const Bytes &key, int dat
         },
         keySource,
         [&](int byte) { record.output.push_back(static_cast<std::uint8_t>(byte)); },
-        [&] { ++record.incrementCalls; });
+        [&] {
+            ++record.incrementCalls;
+            record.incrementAfter.push_back(record.output.size());
+        });
     record.nextKeyCalls = keySource.calls;
     return record;
 }
