@@ -348,25 +348,43 @@ inline void RunBytes(int lDataSize, int lStep, ByteCore core, NextByteFn &nextBy
     }
 }
 
-// The byte loop over spans, for one mode: runs of bytes with no call at all,
-// each as long as the input, the room, the key values (one per byte at most)
-// and the distance to the next progress step allow.
+// One run of bytes over spans, with no call at all: out of line, so that the
+// compiler keeps the state in a register here whatever the calls around it.
+// Takes one key value at most per byte from *ppKey (values read as -1 when
+// bMinusOne).
+template <bool kEncrypt>
+__attribute__((noinline)) void TransformRun(ByteCore &core, const unsigned char *pIn,
+                                            unsigned char *pOut, long long lRun,
+                                            const unsigned char **ppKey, bool bMinusOne)
+{
+    const PushTable &pushes = Pushes();
+    CallCrossing<false> noCalls;
+    ByteCore local = core;
+    const unsigned char *pKey = *ppKey;
+    auto fetchKey = [&]() -> int {
+        int iValue = *pKey++;
+        return bMinusOne ? -1 : iValue;
+    };
+    for (long long i = 0; i < lRun; ++i)
+        pOut[i] = static_cast<unsigned char>(
+            TransformByte<kEncrypt>(local, pIn[i], pushes, fetchKey, noCalls));
+    core = local;
+    *ppKey = pKey;
+}
+
+// The byte loop over spans, for one mode: runs of bytes, each as long as the
+// input, the room, the key values (one per byte at most) and the distance to
+// the next progress step allow.
 template <bool kEncrypt, class TakeInputFn, class TakeKeysFn, class TakeRoomFn, class IncrementFn>
 inline void RunSpans(int lDataSize, int lStep, ByteCore core, ByteSpan &input,
                      TakeInputFn &takeInput, KeySpan &keys, TakeKeysFn &takeKeys,
                      ByteRoom &output, TakeRoomFn &takeRoom, IncrementFn &increment)
 {
-    const PushTable &pushes = Pushes();
-    CallCrossing<false> noCalls;
     Progress progress{0, lStep, lStep};
     const unsigned char *pIn = input.pos, *pInEnd = input.end;
     const unsigned char *pKey = keys.pos, *pKeyEnd = keys.end;
     bool bMinusOne = keys.bMinusOne;
     unsigned char *pOut = output.pos, *pOutEnd = output.end;
-    auto fetchKey = [&]() -> int {
-        int iValue = *pKey++;
-        return bMinusOne ? -1 : iValue;
-    };
     for (;;) {
         if (pIn == pInEnd) {
             input = takeInput();
@@ -393,9 +411,7 @@ inline void RunSpans(int lDataSize, int lStep, ByteCore core, ByteSpan &input,
             lRun = pKeyEnd - pKey;
         if (lDataSize > 0 && progress.Distance() < lRun)
             lRun = progress.Distance();
-        for (long long i = 0; i < lRun; ++i)
-            pOut[i] = static_cast<unsigned char>(
-                TransformByte<kEncrypt>(core, pIn[i], pushes, fetchKey, noCalls));
+        TransformRun<kEncrypt>(core, pIn, pOut, lRun, &pKey, bMinusOne);
         pIn += lRun;
         pOut += lRun;
         if (lDataSize > 0 && progress.CountMany(lRun)) {
