@@ -11,6 +11,7 @@
 // one, and files in parallel.
 //
 //   vantrel-bench [--mib N] [--reps N] [engine] [runs] [memory] [parallel]
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -22,8 +23,22 @@
 #include <thread>
 #include <vector>
 
+#include "child.h"
 #include "encode.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <commctrl.h>
+
+#include "filemngr.h"
 #include "process.h"
+#include "vantrelwin.h"
+
+// What the Windows program's shell provides to its runs.
+HINSTANCE hInst;
+HWND hwndMain;
+char szKeyFile[256];
+#endif
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
@@ -113,6 +128,40 @@ static void RunWith(int mode, const Bytes &in, const Bytes &key, Bytes &out)
         [&](int byte) { *outPos++ = static_cast<std::uint8_t>(byte); }, [] {});
 }
 
+// The span form over the same data, in spans of 64 KiB as the file runs use.
+static void RunSpans(int mode, const Bytes &in, const Bytes &key, Bytes &out)
+{
+    constexpr std::size_t kSpan = std::size_t(64) << 10;
+    std::size_t inPos = 0, outPos = 0, keyPos = 0;
+    Bytes keyRun(kSpan);
+    ByteSpan input{nullptr, nullptr};
+    KeySpan keys{nullptr, nullptr, false};
+    ByteRoom room{out.data(), out.data() + std::min(kSpan, out.size())};
+    EncodeSpansWith(
+        mode, -1, 0.01f, input,
+        [&] {
+            std::size_t n = std::min(kSpan, in.size() - inPos);
+            ByteSpan span{in.data() + inPos, in.data() + inPos + n};
+            inPos += n;
+            return span;
+        },
+        keys,
+        [&] {
+            for (auto &b : keyRun) {
+                b = key[keyPos];
+                keyPos = keyPos + 1 == key.size() ? 0 : keyPos + 1;
+            }
+            return KeySpan{keyRun.data(), keyRun.data() + kSpan, false};
+        },
+        room,
+        [&](unsigned char *upTo) {
+            outPos = static_cast<std::size_t>(upTo - out.data());
+            std::size_t n = std::max<std::size_t>(1, std::min(kSpan, out.size() - outPos));
+            return ByteRoom{out.data() + outPos, out.data() + outPos + n};
+        },
+        [] {});
+}
+
 template <class Fn>
 static double SecondsOf(Fn &&fn)
 {
@@ -154,11 +203,9 @@ static void EngineFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
     const std::size_t keyLengths[] = {1, 37, 4096};
     for (int mode : {ENCRYPT, DECRYPT}) {
         double floorSeconds = 1e30;
-        double plain[3], with[3];
-        for (double &t : plain)
-            t = 1e30;
-        for (double &t : with)
-            t = 1e30;
+        double plain[3], with[3], spans[3];
+        for (int k = 0; k < 3; ++k)
+            plain[k] = with[k] = spans[k] = 1e30;
         for (int rep = 0; rep < reps; ++rep) {
             double f = SecondsOf([&] { g_sink += mode == ENCRYPT ? FloorEncrypt(data) : FloorDecrypt(data); });
             floorSeconds = f < floorSeconds ? f : floorSeconds;
@@ -166,8 +213,10 @@ static void EngineFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
                 Bytes key = RandomBytes(rng, keyLengths[k]);
                 double p = SecondsOf([&] { RunPlain(mode, data, key, out); });
                 double w = SecondsOf([&] { RunWith(mode, data, key, out); });
+                double sp = SecondsOf([&] { RunSpans(mode, data, key, out); });
                 plain[k] = p < plain[k] ? p : plain[k];
                 with[k] = w < with[k] ? w : with[k];
+                spans[k] = sp < spans[k] ? sp : spans[k];
             }
         }
         std::printf("%s: floor %.2f ns/byte\n", mode == ENCRYPT ? "ENCRYPT" : "DECRYPT",
@@ -178,6 +227,8 @@ static void EngineFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
             Report(label, plain[k], floorSeconds, data.size(), "byte", 1.10);
             std::snprintf(label, sizeof label, "EncodeBufferWith, key %zu", keyLengths[k]);
             Report(label, with[k], floorSeconds, data.size(), "byte", 1.10);
+            std::snprintf(label, sizeof label, "EncodeSpansWith, key %zu", keyLengths[k]);
+            Report(label, spans[k], floorSeconds, data.size(), "byte", 1.10);
         }
     }
 
@@ -252,6 +303,47 @@ static void RunFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
     }
     RemoveTree(folder);
 }
+
+#ifdef _WIN32
+// Whole runs through the Windows program's Algorithm, progress dialog and
+// all, over the same files as vantrel-cli.
+static void AlgorithmFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    hInst = GetModuleHandleA(nullptr);
+    std::string folder = MakeTempFolder();
+    std::string input = Join(folder, "input.bin");
+    std::string output = Join(folder, "output.vtl");
+    WriteFile(input, data);
+    const std::size_t keyLengths[] = {0, 1, 37, std::size_t(1) << 20, std::size_t(64) << 20};
+    const char *keyNames[] = {"0 B", "1 B", "37 B", "1 MiB", "64 MiB"};
+    std::printf("Whole runs through Algorithm, %zu MiB input:\n", data.size() >> 20);
+    for (int k = 0; k < 5; ++k) {
+        Bytes key = RandomBytes(rng, keyLengths[k]);
+        std::string keyPath = Join(folder, "key.bin");
+        WriteFile(keyPath, key);
+        std::snprintf(szKeyFile, sizeof szKeyFile, "%s", keyPath.c_str());
+        for (int mode : {ENCRYPT, DECRYPT}) {
+            double floorSeconds = 1e30, runSeconds = 1e30;
+            for (int rep = 0; rep < reps; ++rep) {
+                double f = SecondsOf([&] {
+                    g_sink += FloorInitKey(key, data.size());
+                    g_sink += mode == ENCRYPT ? FloorEncrypt(data) : FloorDecrypt(data);
+                });
+                double t = SecondsOf([&] { Algorithm(mode, input.c_str(), output.c_str()); });
+                floorSeconds = f < floorSeconds ? f : floorSeconds;
+                runSeconds = t < runSeconds ? t : runSeconds;
+            }
+            char label[64];
+            std::snprintf(label, sizeof label, "Algorithm %s, key %s",
+                          mode == ENCRYPT ? "encrypt" : "decrypt", keyNames[k]);
+            Report(label, runSeconds, floorSeconds, data.size(), "byte", 1.15);
+        }
+    }
+    RemoveTree(folder);
+}
+#endif
 
 // Peak memory of a 1 GiB run against a 1 MiB run with the same key.
 static void MemoryFigures(std::mt19937_64 &rng)
@@ -349,8 +441,12 @@ int main(int argc, char **argv)
 
     if (engine)
         EngineFigures(data, reps, rng);
-    if (runs)
+    if (runs) {
         RunFigures(data, reps, rng);
+#ifdef _WIN32
+        AlgorithmFigures(data, reps, rng);
+#endif
+    }
     if (memory)
         MemoryFigures(rng);
     if (parallel)

@@ -135,29 +135,34 @@ inline StateValue ChaosState(StateValue vX)
     return _mm_mul_sd(_mm_mul_sd(vChaos, vX), _mm_sub_sd(vOne, vX));
 }
 
-// One ENCRYPT step for the plain bit bPlain (0 or 1): Chaos(Modify(x, p)).
-inline StateValue StepEncrypt(StateValue vX, int bPlain, const PushTable &pushes)
+// Modify(x, p) for x in 0.0 to 1.0: the sum, less the fold amount told from
+// x itself.
+inline StateValue PushFolded(__m128d vX, int bPlain, const PushTable &pushes)
 {
     __m128d vSum = _mm_add_sd(vX, _mm_load_sd(&pushes.step[bPlain]));
     __m128d vFold = _mm_and_pd(Above(vX, _mm_load_sd(&pushes.foldAbove[bPlain])), _mm_set_sd(1.0));
-    return ChaosState(_mm_sub_sd(vSum, vFold));
+    return _mm_sub_sd(vSum, vFold);
+}
+
+// One ENCRYPT step for the plain bit bPlain (0 or 1): Chaos(Modify(x, p)).
+inline StateValue StepEncrypt(StateValue vX, int bPlain, const PushTable &pushes)
+{
+    return ChaosState(PushFolded(vX, bPlain, pushes));
 }
 
 // One DECRYPT step: the plain bit is bCipherKey (cipher bit XOR key bit),
 // inverted when the state is high; it goes to *bPlain and picks the push.
-// Both candidate pushes are formed while the high test runs.
+// Both candidate pushes, each with its fold, are formed while the high test
+// runs, and the test then picks one: as short a chain as the one push of
+// ENCRYPT plus a select, and few enough values at once for the eight vector
+// registers of 32-bit x86.
 inline StateValue StepDecrypt(StateValue vX, int bCipherKey, const PushTable &pushes, int *bPlain)
 {
     *bPlain = bCipherKey ^ IsHigh(vX);
-    __m128d vHigh = Above(vX, _mm_set_sd(kHalf));
-    int bLowPlain = bCipherKey, bHighPlain = bCipherKey ^ 1;
-    __m128d vSumLow = _mm_add_sd(vX, _mm_load_sd(&pushes.step[bLowPlain]));
-    __m128d vSumHigh = _mm_add_sd(vX, _mm_load_sd(&pushes.step[bHighPlain]));
-    __m128d vFoldLow = Above(vX, _mm_load_sd(&pushes.foldAbove[bLowPlain]));
-    __m128d vFoldHigh = Above(vX, _mm_load_sd(&pushes.foldAbove[bHighPlain]));
-    __m128d vSum = _mm_or_pd(_mm_and_pd(vHigh, vSumHigh), _mm_andnot_pd(vHigh, vSumLow));
-    __m128d vFold = _mm_or_pd(_mm_and_pd(vHigh, vFoldHigh), _mm_andnot_pd(vHigh, vFoldLow));
-    return ChaosState(_mm_sub_sd(vSum, _mm_and_pd(vFold, _mm_set_sd(1.0))));
+    __m128d vLow = PushFolded(vX, bCipherKey, pushes);
+    __m128d vHigh = PushFolded(vX, bCipherKey ^ 1, pushes);
+    __m128d vIsHigh = Above(vX, _mm_set_sd(kHalf));
+    return ChaosState(_mm_or_pd(_mm_and_pd(vIsHigh, vHigh), _mm_andnot_pd(vIsHigh, vLow)));
 }
 #else
 using StateValue = double;

@@ -1,5 +1,5 @@
 // Child processes for the benchmark, on POSIX and on Windows.
-#include "process.h"
+#include "child.h"
 
 #include <chrono>
 #include <filesystem>
