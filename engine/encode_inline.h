@@ -224,12 +224,39 @@ struct ByteCore {
     int iKeyPos;
 };
 
-// Transforms one byte in one mode and returns the output byte. fetchKey()
-// gives the next key value when the key position wraps; with opaque calls the
-// crossing keeps the state in its slot while they run.
-template <bool kEncrypt, class FetchKeyFn, class Crossing>
+// How a byte's transform reaches the key values: a call for each value
+// taken (the callback forms), or, in the span form, also a look at the next
+// value and a count of those taken, so that DECRYPT's wrap needs no branch.
+template <class NextKeyFn>
+struct KeyByCall {
+    static constexpr bool kPeek = false;
+    NextKeyFn &nextKey;
+    int Next() { return nextKey(); }
+    int Peek() const { return 0; }
+    void Take(int) {}
+};
+
+struct KeyByPeek {
+    static constexpr bool kPeek = true;
+    const unsigned char *pKey;
+    bool bMinusOne;  // the values read as -1
+    int Next()
+    {
+        int iValue = Peek();
+        ++pKey;
+        return iValue;
+    }
+    int Peek() const { return bMinusOne ? -1 : *pKey; }
+    void Take(int iCount) { pKey += iCount; }
+};
+
+// Transforms one byte in one mode and returns the output byte, taking a key
+// value through `keys` when the key position wraps (once per byte at most:
+// the position advances eight times at most). With opaque calls the crossing
+// keeps the state in its slot while they run.
+template <bool kEncrypt, class KeyAccess, class Crossing>
 inline int TransformByte(ByteCore &core, int iCurChar, const PushTable &pushes,
-                         FetchKeyFn &fetchKey, Crossing &crossing)
+                         KeyAccess &keys, Crossing &crossing)
 {
     StateValue vX = core.vX;
     int iCurKey = core.iCurKey;
@@ -252,6 +279,8 @@ inline int TransformByte(ByteCore &core, int iCurChar, const PushTable &pushes,
             vX = StepEncrypt(vX, (iCurChar >> iX) & 1, pushes);
         }
         vX = crossing.Save(vX);
+        // (A wrap without a branch, from a look at the next key value, turned
+        // out slower here: the branch lets the key word run ahead.)
 #pragma GCC unroll 8
         for (int iX = 0; iX < 8; ++iX) {
             int bPlain = (iCurChar >> iX) & 1;
@@ -262,7 +291,7 @@ inline int TransformByte(ByteCore &core, int iCurChar, const PushTable &pushes,
             iKeyPos += bCipher;
             if (iKeyPos == 8) {
                 iKeyPos = 0;
-                iCurKey ^= fetchKey();
+                iCurKey ^= keys.Next();
             }
         }
     } else {
@@ -271,9 +300,14 @@ inline int TransformByte(ByteCore &core, int iCurChar, const PushTable &pushes,
         // known before its first bit. The key value it then mixes in is
         // fetched here, at the same place in the order of callbacks, and the
         // wrap itself needs no branch.
+        bool bWraps = iKeyPos + PopCount8(iCurChar) >= 8;
         int iWrapValue = 0;
-        if (iKeyPos + PopCount8(iCurChar) >= 8)
-            iWrapValue = fetchKey();
+        if (KeyAccess::kPeek) {
+            iWrapValue = keys.Peek();
+            keys.Take(bWraps);
+        } else if (bWraps) {
+            iWrapValue = keys.Next();
+        }
         vX = crossing.Restore(vX);
 #pragma GCC unroll 8
         for (int iX = 0; iX < 8; ++iX) {
@@ -340,13 +374,14 @@ inline void RunBytes(int lDataSize, int lStep, ByteCore core, NextByteFn &nextBy
 {
     const PushTable &pushes = Pushes();
     CallCrossing<kOpaqueCalls> crossing;
+    KeyByCall<NextKeyFn> keys{nextKeyVal};
     Progress progress{0, lStep, lStep};
     core.vX = crossing.Save(core.vX);
     for (;;) {
         int iCurChar = nextByte();
         if (iCurChar == -1)
             return;
-        int iCharOut = TransformByte<kEncrypt>(core, iCurChar, pushes, nextKeyVal, crossing);
+        int iCharOut = TransformByte<kEncrypt>(core, iCurChar, pushes, keys, crossing);
         outputChar(iCharOut);
         if (lDataSize > 0 && progress.Count())
             increment();
@@ -365,16 +400,14 @@ __attribute__((noinline)) void TransformRun(ByteCore &core, const unsigned char 
     const PushTable &pushes = Pushes();
     CallCrossing<false> noCalls;
     ByteCore local = core;
-    const unsigned char *pKey = *ppKey;
-    auto fetchKey = [&]() -> int {
-        int iValue = *pKey++;
-        return bMinusOne ? -1 : iValue;
-    };
+    // Each byte takes one key value at most and the run holds no more bytes
+    // than key values, so the next value can always be looked at.
+    KeyByPeek keys{*ppKey, bMinusOne};
     for (long long i = 0; i < lRun; ++i)
         pOut[i] = static_cast<unsigned char>(
-            TransformByte<kEncrypt>(local, pIn[i], pushes, fetchKey, noCalls));
+            TransformByte<kEncrypt>(local, pIn[i], pushes, keys, noCalls));
     core = local;
-    *ppKey = pKey;
+    *ppKey = keys.pKey;
 }
 
 // The byte loop over spans, for one mode: runs of bytes, each as long as the
