@@ -319,3 +319,45 @@ private:
     std::vector<void **> slots_;
     void *original_ = nullptr;
 };
+
+// The message boxes of the code under test, recorded instead of shown while
+// this lives (a real box would wait for a user): owner, text, caption and
+// style of each, in order. Each answers IDOK.
+class MessageBoxCapture {
+public:
+    struct Shown {
+        HWND owner;
+        std::string text;
+        std::string caption;
+        UINT style;
+    };
+
+    MessageBoxCapture() : patch_("user32.dll", "MessageBoxA", reinterpret_cast<void *>(&Record))
+    {
+        Log().clear();
+    }
+    ~MessageBoxCapture() { Log().clear(); }
+    MessageBoxCapture(const MessageBoxCapture &) = delete;
+    MessageBoxCapture &operator=(const MessageBoxCapture &) = delete;
+
+    // The boxes shown since the last call.
+    std::vector<Shown> Take()
+    {
+        std::vector<Shown> shown = std::move(Log());
+        Log().clear();
+        return shown;
+    }
+
+private:
+    static std::vector<Shown> &Log()
+    {
+        static std::vector<Shown> log;
+        return log;
+    }
+    static int WINAPI Record(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
+    {
+        Log().push_back({owner, text ? text : "(null)", caption ? caption : "(null)", style});
+        return IDOK;
+    }
+    ImportPatch patch_;
+};
