@@ -400,6 +400,31 @@ TEST_F(CommandsTest, EmptyKeyFileCanBeSet)
 // to them, not even in part: the dialogs get no initial folder.
 TEST_F(CommandsTest, CurrentDirectoryThatDoesNotFitGivesNoInitialFolder)
 {
+    // A real folder of 257 characters: the platform allows it as current
+    // directory, and GetCurrentDirectoryA then asks for a larger buffer.
+    std::string deep = work_.Path("deep");
+    CreateDirectoryA(deep.c_str(), nullptr);
+    while (deep.size() < 230) {
+        deep += "\\" + std::string(20, 'd');
+        CreateDirectoryA(deep.c_str(), nullptr);
+    }
+    deep += "\\" + std::string(256 - deep.size(), 'e');
+    ASSERT_EQ(deep.size(), 257u);
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+    SetKeyTo(KeyPath());
+    ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+    plan.push_back({In("report.txt")});
+    plan.push_back({""});
+    Encrypt();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_FALSE(requests[0].hasInitialDir) << requests[0].initialDir;
+    EXPECT_FALSE(requests[1].hasInitialDir) << requests[1].initialDir;
+    EXPECT_EQ(requests[2].initialDir, work_.Path("in")) << "the input's folder fits again";
+    SetCurrentDirectoryA(work_.Path().c_str());
+
+    // Every dialog, as the platform answers for any directory too long.
+    requests.clear();
     ImportPatch tooLong("kernel32.dll", "GetCurrentDirectoryA", reinterpret_cast<void *>(CurrentDirectoryTooLong));
     SetKeyTo(KeyPath());
     plan.push_back({In("report.txt")});
