@@ -20,9 +20,9 @@ char szKeyFile[256];
 // Every path buffer of the commands holds 256 characters with the NUL.
 constexpr DWORD kPathChars = 256;
 
-// The request without the fields added after Windows NT 4 (76 bytes on
-// 32-bit Windows): the dialogs then look the same on every version.
-// (OPENFILENAME_SIZE_VERSION_400A, as a constant expression.)
+// The request of Windows NT 4, without the fields added later (76 bytes on
+// 32-bit Windows): later versions then show their dialogs without the
+// places bar. (OPENFILENAME_SIZE_VERSION_400A, as a constant expression.)
 constexpr DWORD kOpenFileNameSize =
     offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(OPENFILENAMEA::lpTemplateName);
 static_assert(sizeof(void *) != 4 || kOpenFileNameSize == 76, "the NT 4 request is 76 bytes");
