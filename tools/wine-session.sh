@@ -20,10 +20,12 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 if [[ -z ${DISPLAY:-} ]] || ! xdpyinfo >/dev/null 2>&1; then
-  # Xvfb picks a free display number itself and writes it to the pipe.
+  # Xvfb picks a free display number itself and writes it to the pipe. It
+  # runs in a process group of its own: Ctrl+C at the terminal must not take
+  # the display from under a program that is being closed in order.
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   xvfb_pid=$!
   number=$(timeout 20 head -n 1 "$fifo" || true)
   rm -f "$fifo"
@@ -36,6 +38,13 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
   echo "Creating the Wine prefix in $WINEPREFIX (once)..."
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
+fi
+# Wine draws caption buttons, menu check marks and scroll arrows with its own
+# Marlett font, which this Wine does not find in its data folder: without a
+# copy in the prefix they come out as letters ("0 1 r").
+fonts=$WINEPREFIX/drive_c/windows/Fonts
+if [[ -f /usr/share/wine/fonts/marlett.ttf && -d $fonts && ! -f $fonts/marlett.ttf ]]; then
+  cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
 fi
 wineserver -p >/dev/null 2>&1 || true
 # On our own virtual display there is no window manager, and Wine would wait
