@@ -1,7 +1,10 @@
 // Child processes for the benchmark, on POSIX and on Windows.
 #include "child.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <system_error>
 
@@ -11,7 +14,6 @@
 #else
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char **environ;
@@ -72,6 +74,19 @@ bool MakeZeroFile(const std::string &path, long long size)
 #endif
 }
 
+#ifndef _WIN32
+// VmHWM of a running process, in MiB; 0 once it is gone.
+static double HighWaterMiB(const std::string &statusPath)
+{
+    std::ifstream status(statusPath);
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmHWM:") == 0)
+            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;  // kB
+    return 0.0;
+}
+#endif
+
 ChildRun RunChild(const std::string &program, const std::vector<std::string> &args)
 {
     ChildRun run;
@@ -121,12 +136,21 @@ ChildRun RunChild(const std::string &program, const std::vector<std::string> &ar
     posix_spawn_file_actions_destroy(&actions);
     if (started != 0)
         return run;
+    // The child's own high-water mark, read while it runs: the rusage of a
+    // spawned child also counts the pages it shared with this process before
+    // its exec.
     int status = 0;
-    struct rusage usage = {};
-    if (wait4(child, &status, 0, &usage) != child)
-        return run;
+    std::string statusPath = "/proc/" + std::to_string(child) + "/status";
+    for (;;) {
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            break;
+        if (done < 0)
+            return run;
+        run.peakMiB = std::max(run.peakMiB, HighWaterMiB(statusPath));
+        usleep(2000);
+    }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = usage.ru_maxrss / 1024.0;  // kilobytes on Linux
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
 #endif
     return run;

@@ -224,30 +224,22 @@ struct ByteCore {
     int iKeyPos;
 };
 
-// How a byte's transform reaches the key values: a call for each value
-// taken (the callback forms), or, in the span form, also a look at the next
-// value and a count of those taken, so that DECRYPT's wrap needs no branch.
+// How a byte's transform takes a key value: a call for each value (the
+// callback forms), or the next byte of a key span (the span form).
 template <class NextKeyFn>
 struct KeyByCall {
-    static constexpr bool kPeek = false;
     NextKeyFn &nextKey;
     int Next() { return nextKey(); }
-    int Peek() const { return 0; }
-    void Take(int) {}
 };
 
-struct KeyByPeek {
-    static constexpr bool kPeek = true;
+struct KeyFromSpan {
     const unsigned char *pKey;
     bool bMinusOne;  // the values read as -1
     int Next()
     {
-        int iValue = Peek();
-        ++pKey;
-        return iValue;
+        int iValue = *pKey++;
+        return bMinusOne ? -1 : iValue;
     }
-    int Peek() const { return bMinusOne ? -1 : *pKey; }
-    void Take(int iCount) { pKey += iCount; }
 };
 
 // Transforms one byte in one mode and returns the output byte, taking a key
@@ -279,8 +271,6 @@ inline int TransformByte(ByteCore &core, int iCurChar, const PushTable &pushes,
             vX = StepEncrypt(vX, (iCurChar >> iX) & 1, pushes);
         }
         vX = crossing.Save(vX);
-        // (A wrap without a branch, from a look at the next key value, turned
-        // out slower here: the branch lets the key word run ahead.)
 #pragma GCC unroll 8
         for (int iX = 0; iX < 8; ++iX) {
             int bPlain = (iCurChar >> iX) & 1;
@@ -300,14 +290,9 @@ inline int TransformByte(ByteCore &core, int iCurChar, const PushTable &pushes,
         // known before its first bit. The key value it then mixes in is
         // fetched here, at the same place in the order of callbacks, and the
         // wrap itself needs no branch.
-        bool bWraps = iKeyPos + PopCount8(iCurChar) >= 8;
         int iWrapValue = 0;
-        if (KeyAccess::kPeek) {
-            iWrapValue = keys.Peek();
-            keys.Take(bWraps);
-        } else if (bWraps) {
+        if (iKeyPos + PopCount8(iCurChar) >= 8)
             iWrapValue = keys.Next();
-        }
         vX = crossing.Restore(vX);
 #pragma GCC unroll 8
         for (int iX = 0; iX < 8; ++iX) {
@@ -400,9 +385,7 @@ __attribute__((noinline)) void TransformRun(ByteCore &core, const unsigned char 
     const PushTable &pushes = Pushes();
     CallCrossing<false> noCalls;
     ByteCore local = core;
-    // Each byte takes one key value at most and the run holds no more bytes
-    // than key values, so the next value can always be looked at.
-    KeyByPeek keys{*ppKey, bMinusOne};
+    KeyFromSpan keys{*ppKey, bMinusOne};
     for (long long i = 0; i < lRun; ++i)
         pOut[i] = static_cast<unsigned char>(
             TransformByte<kEncrypt>(local, pIn[i], pushes, keys, noCalls));
