@@ -196,16 +196,6 @@ struct CallCrossing {
 
 template <>
 struct CallCrossing<true> {
-#if defined(__SSE2__) && defined(__x86_64__)
-    // A general register that calls preserve is a shorter way than memory.
-    long long iBits = 0;
-    StateValue Save(StateValue vX)
-    {
-        iBits = _mm_cvtsi128_si64(_mm_castpd_si128(vX));
-        return vX;
-    }
-    StateValue Restore(StateValue) { return _mm_castsi128_pd(_mm_cvtsi64_si128(iBits)); }
-#else
     volatile double dSlot = 0.0;
     StateValue Save(StateValue vX)
     {
@@ -213,7 +203,6 @@ struct CallCrossing<true> {
         return vX;
     }
     StateValue Restore(StateValue) { return ToState(dSlot); }
-#endif
 };
 
 // What carries over from byte to byte: the state value, the key word and
