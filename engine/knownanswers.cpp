@@ -261,6 +261,46 @@ int CheckKnownAnswers(const KnownAnswers &table, KnownAnswerReport report, void 
         std::snprintf(what, sizeof what, "EncodeBufferWith: %s", run.name);
         Report(report, context, what, passed);
         failures += !passed;
+
+        // The span form, in short spans so that every border is crossed.
+        RunFeed spans{};
+        spans.run = &run;
+        spans.seen.crcState = 0xFFFFFFFFu;
+        unsigned char keyValues[5], room[3];
+        ByteSpan input{nullptr, nullptr};
+        KeySpan keys{nullptr, nullptr, false};
+        ByteRoom output{room, room + sizeof room};
+        EncodeSpansWith(
+            run.mMode, run.lDataSize, 0.01f, input,
+            [&] {
+                std::size_t left = run.inputLength - spans.inputPos;
+                std::size_t take = left < 7 ? left : 7;
+                ByteSpan span{run.input + spans.inputPos, run.input + spans.inputPos + take};
+                spans.inputPos += take;
+                spans.seen.nextByteCalls += static_cast<long>(take);
+                return span;
+            },
+            keys,
+            [&] {
+                for (unsigned char &value : keyValues)
+                    value = static_cast<unsigned char>(FeedKey(spans));
+                return KeySpan{keyValues, keyValues + sizeof keyValues, run.keyLength == 0};
+            },
+            output,
+            [&](unsigned char *upTo) {
+                for (unsigned char *byte = room; byte != upTo; ++byte)
+                    FeedOutput(spans, *byte);
+                return ByteRoom{room, room + sizeof room};
+            },
+            [&] { ++spans.seen.incrementCalls; });
+        for (unsigned char *byte = room; byte != output.pos; ++byte)
+            FeedOutput(spans, *byte);
+        spans.seen.nextByteCalls += 1;  // the end of the input counts as one more
+        spans.seen.nextKeyCalls -= static_cast<long>(keys.end - keys.pos);  // handed out, not used
+        passed = RunMatches(run, spans.seen);
+        std::snprintf(what, sizeof what, "EncodeSpansWith: %s", run.name);
+        Report(report, context, what, passed);
+        failures += !passed;
     }
     return failures;
 }

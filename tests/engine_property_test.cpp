@@ -68,19 +68,6 @@ TEST(EngineProperties, FastLoopEqualsTheReference)
     }
 }
 
-TEST(EngineProperties, InitKeyEqualsTheReference)
-{
-    std::mt19937_64 rng(TestSeed());
-    for (int round = 0; round < 300; ++round) {
-        Bytes key = RandomBytes(rng, round % 10 == 0 ? 0 : 1 + rng() % 64);
-        int size = static_cast<int>(rng() % 5000) - 10;
-        CyclicKey fast{key}, plain{key};
-        double expected = reference::InitKey(size, [&] { return plain(); });
-        ASSERT_EQ(BitsOf(expected), BitsOf(InitKeyWith(size, fast))) << "round " << round;
-        ASSERT_EQ(plain.calls, fast.calls);
-    }
-}
-
 TEST(EngineProperties, DecryptUndoesEncrypt)
 {
     std::mt19937_64 rng(TestSeed());
