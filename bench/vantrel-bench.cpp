@@ -265,20 +265,27 @@ static std::string Join(const std::string &folder, const std::string &name)
 #endif
 }
 
-// Whole runs, file to file: the floor of a run is the key state's chain over
-// as many key values as the input has bytes, plus the byte chain.
-static void RunFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
+// A whole run, file to file: runRun(mode, keyPath, input, output) runs it
+// and returns its seconds, or a negative number when it failed.
+using WholeRun = double (*)(int mode, const std::string &keyPath, const std::string &input,
+                            const std::string &output);
+
+// Whole runs over key files of 0, 1, 37 bytes, 1 MiB and 64 MiB. The floor
+// of a run is the key state's chain over as many key values as the input has
+// bytes, plus the byte chain.
+static void WholeRunFigures(const char *through, WholeRun runRun, const Bytes &data, int reps,
+                            std::mt19937_64 &rng)
 {
     std::string folder = MakeTempFolder();
     std::string input = Join(folder, "input.bin");
     std::string output = Join(folder, "output.vtl");
+    std::string keyPath = Join(folder, "key.bin");
     WriteFile(input, data);
     const std::size_t keyLengths[] = {0, 1, 37, std::size_t(1) << 20, std::size_t(64) << 20};
     const char *keyNames[] = {"0 B", "1 B", "37 B", "1 MiB", "64 MiB"};
-    std::printf("Whole runs through vantrel-cli, %zu MiB input:\n", data.size() >> 20);
+    std::printf("Whole runs through %s, %zu MiB input:\n", through, data.size() >> 20);
     for (int k = 0; k < 5; ++k) {
         Bytes key = RandomBytes(rng, keyLengths[k]);
-        std::string keyPath = Join(folder, "key.bin");
         WriteFile(keyPath, key);
         for (int mode : {ENCRYPT, DECRYPT}) {
             double floorSeconds = 1e30, runSeconds = 1e30;
@@ -288,14 +295,13 @@ static void RunFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
                     g_sink += FloorInitKey(key, data.size());
                     g_sink += mode == ENCRYPT ? FloorEncrypt(data) : FloorDecrypt(data);
                 });
-                ChildRun run = RunChild(CliProgram(), {mode == ENCRYPT ? "encrypt" : "decrypt", "-q", "-f",
-                                                       "-k", keyPath, "-o", output, input});
-                ok = ok && run.ok;
+                double t = runRun(mode, keyPath, input, output);
+                ok = ok && t >= 0;
                 floorSeconds = f < floorSeconds ? f : floorSeconds;
-                runSeconds = run.seconds < runSeconds ? run.seconds : runSeconds;
+                runSeconds = t >= 0 && t < runSeconds ? t : runSeconds;
             }
             char label[64];
-            std::snprintf(label, sizeof label, "vantrel-cli %s, key %s%s",
+            std::snprintf(label, sizeof label, "%s %s, key %s%s", through,
                           mode == ENCRYPT ? "encrypt" : "decrypt", keyNames[k], ok ? "" : " (FAILED)");
             g_allWithin = g_allWithin && ok;
             Report(label, runSeconds, floorSeconds, data.size(), "byte", 1.15);
@@ -304,44 +310,21 @@ static void RunFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
     RemoveTree(folder);
 }
 
-#ifdef _WIN32
-// Whole runs through the Windows program's Algorithm, progress dialog and
-// all, over the same files as vantrel-cli.
-static void AlgorithmFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
+static double CliRun(int mode, const std::string &keyPath, const std::string &input,
+                     const std::string &output)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
-    hInst = GetModuleHandleA(nullptr);
-    std::string folder = MakeTempFolder();
-    std::string input = Join(folder, "input.bin");
-    std::string output = Join(folder, "output.vtl");
-    WriteFile(input, data);
-    const std::size_t keyLengths[] = {0, 1, 37, std::size_t(1) << 20, std::size_t(64) << 20};
-    const char *keyNames[] = {"0 B", "1 B", "37 B", "1 MiB", "64 MiB"};
-    std::printf("Whole runs through Algorithm, %zu MiB input:\n", data.size() >> 20);
-    for (int k = 0; k < 5; ++k) {
-        Bytes key = RandomBytes(rng, keyLengths[k]);
-        std::string keyPath = Join(folder, "key.bin");
-        WriteFile(keyPath, key);
-        std::snprintf(szKeyFile, sizeof szKeyFile, "%s", keyPath.c_str());
-        for (int mode : {ENCRYPT, DECRYPT}) {
-            double floorSeconds = 1e30, runSeconds = 1e30;
-            for (int rep = 0; rep < reps; ++rep) {
-                double f = SecondsOf([&] {
-                    g_sink += FloorInitKey(key, data.size());
-                    g_sink += mode == ENCRYPT ? FloorEncrypt(data) : FloorDecrypt(data);
-                });
-                double t = SecondsOf([&] { Algorithm(mode, input.c_str(), output.c_str()); });
-                floorSeconds = f < floorSeconds ? f : floorSeconds;
-                runSeconds = t < runSeconds ? t : runSeconds;
-            }
-            char label[64];
-            std::snprintf(label, sizeof label, "Algorithm %s, key %s",
-                          mode == ENCRYPT ? "encrypt" : "decrypt", keyNames[k]);
-            Report(label, runSeconds, floorSeconds, data.size(), "byte", 1.15);
-        }
-    }
-    RemoveTree(folder);
+    ChildRun run = RunChild(CliProgram(), {mode == ENCRYPT ? "encrypt" : "decrypt", "-q", "-f", "-k",
+                                           keyPath, "-o", output, input});
+    return run.ok ? run.seconds : -1.0;
+}
+
+#ifdef _WIN32
+// The Windows program's Algorithm, progress dialog and all.
+static double AlgorithmRun(int mode, const std::string &keyPath, const std::string &input,
+                           const std::string &output)
+{
+    std::snprintf(szKeyFile, sizeof szKeyFile, "%s", keyPath.c_str());
+    return SecondsOf([&] { Algorithm(mode, input.c_str(), output.c_str()); });
 }
 #endif
 
@@ -442,9 +425,12 @@ int main(int argc, char **argv)
     if (engine)
         EngineFigures(data, reps, rng);
     if (runs) {
-        RunFigures(data, reps, rng);
+        WholeRunFigures("vantrel-cli", CliRun, data, reps, rng);
 #ifdef _WIN32
-        AlgorithmFigures(data, reps, rng);
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        hInst = GetModuleHandleA(nullptr);
+        WholeRunFigures("Algorithm", AlgorithmRun, data, reps, rng);
 #endif
     }
     if (memory)

@@ -199,41 +199,34 @@ static bool RunMatches(const KnownRun &run, const RunSeen &seen)
     return seen.incrementCalls == run.incrementCalls;
 }
 
-static void Report(KnownAnswerReport report, void *context, const char *what, bool passed)
-{
-    if (report)
-        report(context, what, passed);
-}
-
 int CheckKnownAnswers(const KnownAnswers &table, KnownAnswerReport report, void *context)
 {
     int failures = 0;
     char what[160];
+    // Names the check just made (printf-style) and counts a failure.
+    auto check = [&](bool passed, const char *format, auto... args) {
+        std::snprintf(what, sizeof what, format, args...);
+        if (report)
+            report(context, what, passed);
+        failures += !passed;
+    };
 
     for (std::size_t i = 0; i < table.normalizeCount; ++i) {
         const KnownNormalize &row = table.normalize[i];
-        bool passed = BitsOf(Normalize(row.dIn)) == row.out;
-        std::snprintf(what, sizeof what, "Normalize(%.17g)", row.dIn);
-        Report(report, context, what, passed);
-        failures += !passed;
+        check(BitsOf(Normalize(row.dIn)) == row.out, "Normalize(%.17g)", row.dIn);
     }
     for (std::size_t i = 0; i < table.modifyCount; ++i) {
         const KnownModify &row = table.modify[i];
-        bool passed = BitsOf(Modify(row.dIn, row.bBit)) == row.out;
-        std::snprintf(what, sizeof what, "Modify(%.17g, %d)", row.dIn, row.bBit);
-        Report(report, context, what, passed);
-        failures += !passed;
+        check(BitsOf(Modify(row.dIn, row.bBit)) == row.out, "Modify(%.17g, %d)", row.dIn,
+              row.bBit);
     }
     for (std::size_t i = 0; i < table.initKeyCount; ++i) {
         const KnownInitKey &row = table.initKey[i];
         RunFeed feed{};
         feed.constantKey = row.iKeyValue;
         double dX = InitKeyWith(row.lDataSize, [&] { return ConstantKeyValue(feed); });
-        bool passed = BitsOf(dX) == row.out && feed.seen.nextKeyCalls == row.nextKeyCalls;
-        std::snprintf(what, sizeof what, "InitKey(size %d, key always %d)", row.lDataSize,
-                      row.iKeyValue);
-        Report(report, context, what, passed);
-        failures += !passed;
+        check(BitsOf(dX) == row.out && feed.seen.nextKeyCalls == row.nextKeyCalls,
+              "InitKey(size %d, key always %d)", row.lDataSize, row.iKeyValue);
     }
     for (std::size_t i = 0; i < table.runCount; ++i) {
         const KnownRun &run = table.runs[i];
@@ -245,10 +238,7 @@ int CheckKnownAnswers(const KnownAnswers &table, KnownAnswerReport report, void 
         EncodeBuffer(run.mMode, run.lDataSize, 0.01f, PlainNextByte, PlainNextKey, PlainOutput,
                      PlainIncrement);
         g_feed = nullptr;
-        bool passed = RunMatches(run, plain.seen);
-        std::snprintf(what, sizeof what, "EncodeBuffer: %s", run.name);
-        Report(report, context, what, passed);
-        failures += !passed;
+        check(RunMatches(run, plain.seen), "EncodeBuffer: %s", run.name);
 
         RunFeed inlined{};
         inlined.run = &run;
@@ -257,10 +247,7 @@ int CheckKnownAnswers(const KnownAnswers &table, KnownAnswerReport report, void 
             run.mMode, run.lDataSize, 0.01f, [&] { return FeedByte(inlined); },
             [&] { return FeedKey(inlined); }, [&](int byte) { FeedOutput(inlined, byte); },
             [&] { ++inlined.seen.incrementCalls; });
-        passed = RunMatches(run, inlined.seen);
-        std::snprintf(what, sizeof what, "EncodeBufferWith: %s", run.name);
-        Report(report, context, what, passed);
-        failures += !passed;
+        check(RunMatches(run, inlined.seen), "EncodeBufferWith: %s", run.name);
 
         // The span form, in short spans so that every border is crossed.
         RunFeed spans{};
@@ -297,10 +284,7 @@ int CheckKnownAnswers(const KnownAnswers &table, KnownAnswerReport report, void 
             FeedOutput(spans, *byte);
         spans.seen.nextByteCalls += 1;  // the end of the input counts as one more
         spans.seen.nextKeyCalls -= static_cast<long>(keys.end - keys.pos);  // handed out, not used
-        passed = RunMatches(run, spans.seen);
-        std::snprintf(what, sizeof what, "EncodeSpansWith: %s", run.name);
-        Report(report, context, what, passed);
-        failures += !passed;
+        check(RunMatches(run, spans.seen), "EncodeSpansWith: %s", run.name);
     }
     return failures;
 }
