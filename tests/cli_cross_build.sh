@@ -19,13 +19,13 @@ random_file() {  # NAME LENGTH: zeros encrypted with a key made from the seed
 }
 
 failures=0
-for spec in 0:5 1:0 7:1 1000:2 70000:37 150000:4096 3000:9000; do  # input length:key length
-  random_file in "${spec%%:*}"
-  random_file key "${spec##*:}"
+for sizes in 0:5 1:0 7:1 1000:2 70000:37 150000:4096 3000:9000; do  # input length:key length
+  random_file in "${sizes%%:*}"
+  random_file key "${sizes##*:}"
   for mode in encrypt decrypt; do
     "$host" $mode -q -f -k key -o host.out in
     "$emulator" "$win" $mode -q -f -k key -o win.out in
-    cmp -s host.out win.out || { echo "FAILED: $mode of $spec differs"; failures=$((failures + 1)); }
+    cmp -s host.out win.out || { echo "FAILED: $mode of $sizes differs"; failures=$((failures + 1)); }
   done
 done
 [[ $failures -eq 0 ]] && echo "host and win32 builds agree"
