@@ -18,11 +18,9 @@ using Bytes = std::vector<std::uint8_t>;
 inline std::uint64_t TestSeed()
 {
     static const std::uint64_t seed = [] {
-        std::uint64_t value;
-        if (const char *text = std::getenv("VANTREL_TEST_SEED"))
-            value = std::strtoull(text, nullptr, 0);
-        else
-            value = (static_cast<std::uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
+        const char *text = std::getenv("VANTREL_TEST_SEED");
+        std::uint64_t value = text ? std::strtoull(text, nullptr, 0)
+                                   : (std::uint64_t(std::random_device{}()) << 32) ^ std::random_device{}();
         std::printf("[  SEED    ] VANTREL_TEST_SEED=%llu\n", static_cast<unsigned long long>(value));
         return value;
     }();
@@ -54,13 +52,6 @@ inline std::uint64_t BitsOf(double value)
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     return bits;
-}
-
-inline double DoubleOf(std::uint64_t bits)
-{
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
 }
 
 // A key file's bytes read cyclically; an empty key gives -1 on every call,
@@ -99,16 +90,9 @@ inline RunRecord RunWith(int mode, const Bytes &input, const Bytes &key, int dat
     std::size_t pos = 0;
     EncodeBufferWith(
         mode, dataSize, increment,
-        [&] {
-            ++record.nextByteCalls;
-            return pos < input.size() ? int(input[pos++]) : -1;
-        },
-        keySource,
+        [&] { ++record.nextByteCalls; return pos < input.size() ? int(input[pos++]) : -1; }, keySource,
         [&](int byte) { record.output.push_back(static_cast<std::uint8_t>(byte)); },
-        [&] {
-            ++record.incrementCalls;
-            record.incrementAfter.push_back(record.output.size());
-        });
+        [&] { ++record.incrementCalls; record.incrementAfter.push_back(record.output.size()); });
     record.nextKeyCalls = keySource.calls;
     return record;
 }
