@@ -24,10 +24,8 @@ inline void LoadCommonControls()
 // A plain visible top-level window, the owner of the dialogs under test.
 inline HWND CreateOwnerWindow()
 {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "VantrelTestOwner";
+    const WNDCLASSA wc = {0, DefWindowProcA, 0, 0, GetModuleHandleA(nullptr), nullptr, nullptr, nullptr, nullptr,
+                          "VantrelTestOwner"};
     RegisterClassA(&wc);  // fails harmlessly from the second call on
     return CreateWindowA(wc.lpszClassName, "Test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 80, 640, 480,
                          nullptr, nullptr, wc.hInstance, nullptr);
@@ -47,9 +45,8 @@ inline std::string ClassName(HWND hwnd)
     return name;
 }
 
-// What control colouring may set in a device context: text colour,
-// background colour, background mode. SentinelDc gives the control's device
-// context set to colours no handler picks by chance.
+// What control colouring may set in a device context (text colour, background
+// colour and mode), and a control's context set to values none would pick.
 using DcState = std::tuple<COLORREF, COLORREF, int>;
 constexpr COLORREF kSentinelText = RGB(10, 20, 30), kSentinelBack = RGB(40, 50, 60);
 

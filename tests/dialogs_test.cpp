@@ -1,6 +1,5 @@
-// The dialogs under Wine, from the program's resources: the progress dialog
-// and the About box as built and drawn, how About ends, the fallback
-// HandleDefaultMessages, and the per-window list of drawing objects.
+// The dialogs from the program's resources under Wine: Progress and About as
+// built, drawn and ended, the fallback, the list of drawing objects.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -27,8 +26,7 @@ struct ControlDesign {
 
 constexpr DWORD kText = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT;
 
-// A rectangle in dialog units as the dialog manager places it: position and
-// size converted apart.
+// A rectangle in dialog units as the dialog manager places it.
 RECT DialogUnits(HWND dialog, int x, int y, int cx, int cy)
 {
     RECT at = {x, y, 0, 0}, size = {0, 0, cx, cy};
@@ -37,17 +35,15 @@ RECT DialogUnits(HWND dialog, int x, int y, int cx, int cy)
     return {at.left, at.top, at.left + size.right, at.top + size.bottom};
 }
 
-// Creates the dialog and checks its caption, style (no system menu, hence
-// no close box), its controls in creation order and their colouring, and
-// what its procedure keeps from WM_INITDIALOG to WM_DESTROY.
+// Creates the dialog and checks its caption, style (no system menu, hence no
+// close box; the platform adds WS_CLIPSIBLINGS and DS_3DLOOK), its controls
+// in creation order and their colouring, what it keeps until WM_DESTROY.
 void ExpectAsDesigned(int templateId, DLGPROC proc, const char *caption, const std::vector<ControlDesign> &controls)
 {
     LoadCommonControls();
-    HWND owner = CreateOwnerWindow();
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), owner, proc, 0x5A5A);
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), nullptr, proc, 0x5A5A);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(WindowText(dialog), caption);
-    // The platform adds WS_CLIPSIBLINGS and DS_3DLOOK.
     EXPECT_EQ(GetWindowLongA(dialog, GWL_STYLE) & ~(WS_CLIPSIBLINGS | DS_3DLOOK),
               WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT);
     HWND control = GetWindow(dialog, GW_CHILD);  // z-order is creation order
@@ -57,8 +53,7 @@ void ExpectAsDesigned(int templateId, DLGPROC proc, const char *caption, const s
         EXPECT_EQ(GetDlgCtrlID(control), want.id);
         EXPECT_EQ(ClassName(control), want.className);
         EXPECT_EQ(WindowText(control), want.text);
-        // WS_BORDER turns into WS_EX_CLIENTEDGE; Wine's progress bar lacks
-        // the static edge of native comctl32's.
+        // WS_BORDER turns into WS_EX_CLIENTEDGE; Wine's bar lacks comctl32's static edge.
         EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE)), want.style & ~WS_BORDER);
         if (want.id != ID_PBAR) {
             EXPECT_EQ(GetWindowLongA(control, GWL_EXSTYLE) & (WS_EX_STATICEDGE | WS_EX_CLIENTEDGE),
@@ -84,7 +79,7 @@ void ExpectAsDesigned(int templateId, DLGPROC proc, const char *caption, const s
     EXPECT_EQ(GetPropA(dialog, "InputArgument"), reinterpret_cast<HANDLE>(0x5A5A));
     proc(dialog, WM_DESTROY, 0, 0);
     EXPECT_EQ(GetPropA(dialog, "InputArgument"), nullptr);
-    DestroyWindow(owner);
+    DestroyWindow(dialog);
 }
 
 // The non-client button messages that reach the dialog on its caption at
@@ -164,12 +159,11 @@ TEST(AboutBox, OkAndEnterEndWithOneEscapeAndCloseWithZero)
         {"WM_CLOSE", WM_CLOSE, 0, 0},
         {"OK with a notification code", WM_COMMAND, MAKEWPARAM(IDOK, 1), 1},  // unlike the fallback
     };
-    HWND owner = CreateOwnerWindow();
     LPARAM param = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         EndDialogLog ended;
-        HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), owner, About, ++param);
+        HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), nullptr, About, ++param);
         // Each showing afresh: its own parameter, no objects of the one before.
         EXPECT_EQ(GetPropA(dialog, "InputArgument"), reinterpret_cast<HANDLE>(param));
         EXPECT_TRUE(GdiObjectsListForTesting().empty());
@@ -185,7 +179,6 @@ TEST(AboutBox, OkAndEnterEndWithOneEscapeAndCloseWithZero)
         DestroyWindow(dialog);
         EXPECT_EQ(GetObjectType(brush), 0u) << "freed when the box goes";
     }
-    DestroyWindow(owner);
 }
 
 TEST(HandleDefaultMessages, EveryRowInARealDialog)
@@ -205,14 +198,12 @@ TEST(HandleDefaultMessages, EveryRowInARealDialog)
         {WM_CLOSE, 0, TRUE, 0},
         // The whole wParam counts: a notification code makes it no OK.
         {WM_COMMAND, MAKEWPARAM(IDOK, 1), FALSE, kOpen},
-        {WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), FALSE, kOpen},
         {WM_INITDIALOG, 0xDEAD, FALSE, kOpen},
         {WM_LBUTTONDOWN, MK_LBUTTON, TRUE, kOpen, WM_NCLBUTTONDOWN},
         {WM_LBUTTONUP, MK_LBUTTON, TRUE, kOpen, WM_NCLBUTTONUP},
         {WM_LBUTTONDBLCLK, MK_LBUTTON, TRUE, kOpen, WM_NCLBUTTONDBLCLK},
         {WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, FALSE, kOpen},
         {WM_LBUTTONUP, MK_LBUTTON | MK_CONTROL, FALSE, kOpen},
-        {WM_LBUTTONDBLCLK, MK_LBUTTON | MK_RBUTTON, FALSE, kOpen},
         {WM_LBUTTONUP, 0, FALSE, kOpen},
         {WM_CTLCOLORMSGBOX, kDc, 0, kOpen, 0, {kSentinelText, kBlack, OPAQUE}},
         {WM_CTLCOLOREDIT, kDc, 0, kOpen, 0, {kSentinelText, kBlack, OPAQUE}},
@@ -221,12 +212,10 @@ TEST(HandleDefaultMessages, EveryRowInARealDialog)
         {WM_CTLCOLORSTATIC, kDc, 0, kOpen, 0, {kBlack, kSentinelBack, TRANSPARENT}},
         {WM_CTLCOLORDLG, kDc, 0, kOpen},
         {WM_CTLCOLORSCROLLBAR, kDc, 0, kOpen},
-        {WM_MOUSEMOVE, MK_LBUTTON, FALSE, kOpen},
     };
-    HWND owner = CreateOwnerWindow();
     for (const Row &row : rows) {
         SCOPED_TRACE(testing::Message() << "message 0x" << std::hex << row.msg << ", wParam 0x" << row.wParam);
-        HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), owner, About, 0);
+        HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), nullptr, About, 0);
         dialogProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrA(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordNonClient)));
         nonClient.clear();
@@ -240,7 +229,6 @@ TEST(HandleDefaultMessages, EveryRowInARealDialog)
         EXPECT_EQ(ended.calls, (row.result == kOpen ? Calls{} : Calls{{dialog, row.result}}));
         DestroyWindow(dialog);
     }
-    DestroyWindow(owner);
 }
 
 TEST(GdiObjectList, NewestOwnerFirstFreedInOrderBeyondSixty)
@@ -260,8 +248,6 @@ TEST(GdiObjectList, NewestOwnerFirstFreedInOrderBeyondSixty)
     EXPECT_EQ(list[3].objects, std::vector<HGDIOBJ>(objectsA.begin(), objectsA.begin() + 60));
     EXPECT_EQ(list[1].objects, std::vector<HGDIOBJ>(objectsA.begin() + 60, objectsA.begin() + 120));
     EXPECT_EQ(list[0].objects, std::vector<HGDIOBJ>(objectsA.begin() + 120, objectsA.end()));
-    for (const GdiNodeView &node : list)
-        EXPECT_EQ(node.blockBytes, 256u);
 
     deleted.clear();
     FreeGdiObjects(a);

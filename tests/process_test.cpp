@@ -1,6 +1,5 @@
-// The transformation run as the program does it, under Wine: whole files in
-// a temporary folder through Algorithm, the messages it shows, the progress
-// dialog it drives, what every failure leaves behind; and the file checks.
+// The run under Wine on real files in a temporary folder: the bytes, the
+// messages, the progress dialog, what failures leave behind; the file checks.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -30,18 +29,14 @@ namespace {
 struct ProgressWatch {
     static inline ProgressWatch *current;
     HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, Proc, nullptr, GetCurrentThreadId());
-    int dialogs = 0, steps = 0, unpainted = 0, position = -1;
+    int dialogs = 0, steps = 0, unpainted = 0;
     HWND dialog = nullptr;
     PBRANGE range = {-1, -1};
     std::vector<std::string> texts;        // at its end: header, input, output, key
     std::function<void(int step)> atStep;  // before the bar takes the step
 
     ProgressWatch() { current = this; }
-    ~ProgressWatch()
-    {
-        UnhookWindowsHookEx(hook);
-        current = nullptr;
-    }
+    ~ProgressWatch() { UnhookWindowsHookEx(hook); }
     static LRESULT CALLBACK Proc(int code, WPARAM wParam, LPARAM lParam)
     {
         if (code == HC_ACTION && current)
@@ -66,7 +61,6 @@ struct ProgressWatch {
             for (int id : {ID_PHEADER, ID_FROMFILEV, ID_TOFILEV, ID_KEYV})
                 texts.push_back(WindowText(GetDlgItem(dialog, id)));
             SendDlgItemMessageA(dialog, ID_PBAR, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-            position = static_cast<int>(SendDlgItemMessageA(dialog, ID_PBAR, PBM_GETPOS, 0, 0));
         }
     }
 };
@@ -84,8 +78,7 @@ FILE *__cdecl SelectiveFopen(const char *path, const char *mode)
 
 const Bytes kOld = {'o', 'l', 'd'};
 
-// A test with the program's main window, its menu holding Encrypt and
-// Decrypt, and a temporary folder.
+// A main window with the program's menu, and a temporary folder.
 class RunTest : public testing::Test {
 protected:
     void SetUp() override
@@ -93,14 +86,10 @@ protected:
         LoadCommonControls();
         hInst = GetModuleHandleA(nullptr);
         hwndMain = CreateOwnerWindow();
-        HMENU menu = CreateMenu();
-        AppendMenuA(menu, MF_STRING, IDM_ENCRYPT, "&Encrypt");
-        AppendMenuA(menu, MF_STRING, IDM_DECRYPT, "&Decrypt");
-        SetMenu(hwndMain, menu);
+        SetMenu(hwndMain, LoadMenuA(hInst, MAKEINTRESOURCEA(IDVANTREL)));
     }
     void TearDown() override { DestroyWindow(hwndMain); }
 
-    // Names relative to the folder, or absolute.
     std::string At(const std::string &name) const { return folder_.Path(name); }
     void Write(const std::string &name, const Bytes &bytes) { WriteFileBytes(At(name), bytes); }
     Bytes Read(const std::string &name) const { return ReadFileBytes(At(name)); }
@@ -129,10 +118,9 @@ protected:
 
 TEST_F(RunTest, WholeFilesGiveTheEngineBytesAndBackUnderTheProgressDialog)
 {
-    // {input, key} lengths: an empty input; keys empty, of one byte, shorter
-    // than the input (cycled), longer, too long to be held in memory. The bar
-    // steps once a byte up to 200 bytes, then every trunc(0.01f * size) bytes
-    // (0.01f is a little less than 0.01).
+    // An empty input; keys empty, of one byte, shorter than the input
+    // (cycled), longer, too long to be held in memory. The bar steps once a
+    // byte up to 200 bytes, then every trunc(0.01f * size) (a bit under 1%).
     const struct { std::size_t input, key; int steps; } cases[] = {
         {0, 7, 0}, {5, 1, 5}, {100, 0, 100}, {101, 37, 101}, {250, 5000, 125}, {10000, 3, 101},
         {70000, 37, 100}, {5000, KEY_IN_MEMORY_LIMIT + 17, 102},
@@ -153,9 +141,6 @@ TEST_F(RunTest, WholeFilesGiveTheEngineBytesAndBackUnderTheProgressDialog)
             EXPECT_EQ(watch.texts, (std::vector<std::string>{mode == ENCRYPT ? "Encrypting..." : "Decrypting...", in, out, At("key")}));
             EXPECT_TRUE(watch.range.iLow == 1 && watch.range.iHigh == 100);
             EXPECT_EQ(watch.steps, c.steps);
-            if (c.steps < 100) {  // beyond its end the bar starts over
-                EXPECT_EQ(watch.position, 1 + c.steps);
-            }
             EXPECT_EQ(watch.unpainted, 0) << "painted after each step";
             EXPECT_FALSE(IsWindow(watch.dialog)) << "destroyed at the end of the run";
         }
@@ -175,8 +160,6 @@ TEST_F(RunTest, FailuresInTheirOrderLeaveEveryFileAlone)
     ASSERT_TRUE(CreateHardLinkA(At("link").c_str(), At(in).c_str(), nullptr));
     char shortName[MAX_PATH] = "";
     GetShortPathNameA(At(in).c_str(), shortName, sizeof shortName);
-    std::string keySlashes = At("key");
-    std::replace(keySlashes.begin(), keySlashes.end(), '\\', '/');
     ImportPatch patch("msvcrt.dll", "fopen", reinterpret_cast<void *>(SelectiveFopen));
     fopenPatch = &patch;
     // Names relative to the folder, the current one. Each row also carries
@@ -187,9 +170,7 @@ TEST_F(RunTest, FailuresInTheirOrderLeaveEveryFileAlone)
         std::string message;
     } table[] = {
         {"missing", "nokey", in, {in, "key"}, "Bad input file"},
-        {"folder", "key", "old", {}, "Bad input file"},
         {in, "nokey", in, {in, "key"}, "Bad key file"},
-        {in, "folder", "old", {}, "Bad key file"},
         {in, "key", in, {in, "key"}, "Cannot open input file"},
         {in, "key", in, {"key"}, "Cannot open key file"},
         // The output is the input or the key, however named.
@@ -197,9 +178,7 @@ TEST_F(RunTest, FailuresInTheirOrderLeaveEveryFileAlone)
         {in, "key", At(in), {}, kDiffer},
         {in, "key", shortName, {}, kDiffer},
         {in, "key", "link", {}, kDiffer},
-        {in, "key", keySlashes, {}, kDiffer},
         {in, "key", "..\\" + fs::path(folder_.Path()).filename().string() + "\\KEY", {}, kDiffer},
-        {in, "key", "nofolder\\old", {}, "Cannot open output file"},
         {in, "key", "folder", {}, "Cannot open output file"},
     };
     char before[MAX_PATH] = "";
@@ -207,16 +186,15 @@ TEST_F(RunTest, FailuresInTheirOrderLeaveEveryFileAlone)
     SetCurrentDirectoryA(folder_.Path().c_str());
     for (const auto &row : table) {
         SCOPED_TRACE(row.message + " from " + row.input + ", " + row.key + ", " + row.output);
-        EnableMenuItem(GetMenu(hwndMain), IDM_ENCRYPT, MF_BYCOMMAND | MF_ENABLED);
-        EnableMenuItem(GetMenu(hwndMain), IDM_DECRYPT, MF_BYCOMMAND | MF_ENABLED);
+        for (int id : {IDM_ENCRYPT, IDM_DECRYPT})
+            EnableMenuItem(GetMenu(hwndMain), id, MF_BYCOMMAND | MF_ENABLED);
         UseKey(row.key);
         unopenable = row.unopenable;
         ProgressWatch watch;
         Run(ENCRYPT, row.input, row.output, row.message);
         unopenable.clear();
-        UINT greyed = row.message == "Bad key file" ? MF_GRAYED : 0;
-        EXPECT_EQ(GetMenuState(GetMenu(hwndMain), IDM_ENCRYPT, MF_BYCOMMAND) & MF_GRAYED, greyed);
-        EXPECT_EQ(GetMenuState(GetMenu(hwndMain), IDM_DECRYPT, MF_BYCOMMAND) & MF_GRAYED, greyed);
+        for (int id : {IDM_ENCRYPT, IDM_DECRYPT})
+            EXPECT_EQ(GetMenuState(GetMenu(hwndMain), id, MF_BYCOMMAND) & MF_GRAYED, row.message == "Bad key file" ? MF_GRAYED : 0u);
         EXPECT_EQ(watch.dialogs, 0);
         EXPECT_TRUE(Read(in) == input && Read("key") == key && Read("old") == kOld);
         EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"folder", "key", "link", in, "old"}));
@@ -226,18 +204,18 @@ TEST_F(RunTest, FailuresInTheirOrderLeaveEveryFileAlone)
 
 TEST_F(RunTest, FailuresDuringTheRunDeleteTheOutput)
 {
-    // Wine's view of this process's memory: it opens, and reading it from
-    // its start fails (the first page is never mapped).
+    // Wine's view of this process's memory opens, and fails at its first read.
     const std::string unreadable = "Z:\\proc\\self\\mem";
     // A 64 KiB volume, mounted for the tests when they run as root (full_disk.sh).
     std::string volume = "Z:" VANTREL_FULL_DISK "\\";
     std::replace(volume.begin(), volume.end(), '/', '\\');
     ULARGE_INTEGER total{}, room{};
     bool small = GetDiskFreeSpaceExA(volume.c_str(), nullptr, &total, &room) && total.QuadPart <= (1u << 20);
+    if (!small)
+        std::printf("No small volume at " VANTREL_FULL_DISK ": no full-disk check.\n");
     Write("in", RandomBytes(rng_, 3 << 20));
     Write("just-more", RandomBytes(rng_, static_cast<std::size_t>(room.QuadPart) + 100));
-    // A key too long to be held in memory is read all through the run; some
-    // rows empty or shorten it at the first step.
+    // A key too long to be held in memory is read all through the run.
     const struct { std::string input, key, output; int keyAtFirstStep; const char *message; } table[] = {
         {unreadable, "key", "out", -1, "Cannot read input file"},
         {"in", unreadable, "out", -1, "Cannot open key file"},
@@ -248,10 +226,8 @@ TEST_F(RunTest, FailuresDuringTheRunDeleteTheOutput)
     };
     for (const auto &row : table) {
         SCOPED_TRACE(row.message + (" to " + row.output));
-        if (row.output != "out" && !small) {
-            std::printf("No small volume at " VANTREL_FULL_DISK ": no full-disk check.\n");
+        if (row.output != "out" && !small)
             continue;
-        }
         Write("key", RandomBytes(rng_, KEY_IN_MEMORY_LIMIT + 100));
         Write(row.output, kOld);
         UseKey(At(row.key));
@@ -270,7 +246,7 @@ TEST_F(RunTest, FailuresDuringTheRunDeleteTheOutput)
     }
 }
 
-TEST(FileChecks, IsFileOnlyForFilesOthersLetUsRead)
+TEST(FileChecks, IsFileForFilesOthersLetUsReadFileSizeTheLow32Bits)
 {
     TempFolder folder;
     const std::string file = folder.Path("file");
@@ -281,22 +257,14 @@ TEST(FileChecks, IsFileOnlyForFilesOthersLetUsRead)
     // Held by another handle: usable while that one shares reading and does
     // not write. Each open here fails if IsFile left a handle open.
     const struct { DWORD access, share; BOOL usable; } held[] = {
-        {GENERIC_READ, FILE_SHARE_READ, TRUE}, {GENERIC_READ, 0, FALSE},
-        {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, FALSE},
-    };
+        {GENERIC_READ, FILE_SHARE_READ, TRUE}, {GENERIC_READ, 0, FALSE}, {GENERIC_WRITE, FILE_SHARE_READ, FALSE}};
     for (const auto &other : held) {
         HANDLE handle = CreateFileA(file.c_str(), other.access, other.share, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(handle, INVALID_HANDLE_VALUE);
         EXPECT_EQ(IsFile(file.c_str()), other.usable) << other.access << " " << other.share;
         CloseHandle(handle);
     }
-}
-
-TEST(FileChecks, FileSizeIsTheLowThirtyTwoBitsAsSigned)
-{
-    TempFolder folder;
     const std::string path = folder.Path("sparse");
-    EXPECT_EQ(FileSize(path.c_str()), -1) << "missing";
     // Sparse files keep this instant.
     const std::pair<LONGLONG, LONG> table[] = {{5, 5}, {(1LL << 32) + 5, 5}, {1LL << 31, INT_MIN}};
     for (const auto &[size, expected] : table) {
