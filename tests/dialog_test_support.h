@@ -136,8 +136,7 @@ private:
     ImportPatch patch_{"user32.dll", "MessageBoxA", reinterpret_cast<void *>(&Record)};
 };
 
-// The EndDialog calls of the code under test while this lives, in order:
-// the dialog and its result (the last one is the dialog's). They still end it.
+// The code's EndDialog calls while this lives (dialog, result; the last one counts), passed on.
 class EndDialogLog {
 public:
     EndDialogLog() { calls.clear(); current = this; }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# full_disk.sh mount|unmount DIR: a 64 KiB tmpfs for the full-disk test of
-# the run (Z:DIR under Wine). Needs root; without it that check is skipped.
+# full_disk.sh mount|unmount DIR: a 64 KiB tmpfs for the run's full-disk
+# check (Z:DIR under Wine). Needs root; without it that check is skipped.
 dir=$2
 if [[ $1 == mount ]]; then
   mkdir -p "$dir"
@@ -9,6 +9,5 @@ if [[ $1 == mount ]]; then
     echo "No small volume at $dir (mounting it needs root): no full-disk check."
 else
   mountpoint -q "$dir" && { umount "$dir" || umount -l "$dir"; }
-  rmdir "$dir" 2>/dev/null
+  rmdir "$dir" 2>/dev/null || true
 fi
-exit 0
