@@ -50,19 +50,6 @@ inline std::string LiveTextOf(HWND hwnd)
     return text;
 }
 
-inline BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM list)
-{
-    reinterpret_cast<std::vector<HWND> *>(list)->push_back(hwnd);
-    return TRUE;
-}
-
-inline std::vector<HWND> ChildrenOf(HWND parent)
-{
-    std::vector<HWND> children;
-    EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&children));
-    return children;
-}
-
 inline void SendKey(WORD vk, DWORD flags, WORD scan = 0, DWORD pauseMs = 15)
 {
     INPUT input = {};
@@ -103,9 +90,9 @@ public:
         char self[MAX_PATH] = "";
         GetModuleFileNameA(nullptr, self, sizeof self);
         std::string path = self;
-        path.erase(path.find_last_of('\\'));
-        if (path.size() > 6 && path.compare(path.size() - 6, 6, "\\tests") == 0)
-            path.erase(path.size() - 6);
+        path.erase(path.rfind('\\'));
+        if (path.substr(path.rfind('\\')) == "\\tests")
+            path.erase(path.rfind('\\'));
         std::string commandLine = "\"" + path + "\\vantrel.exe\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
@@ -126,12 +113,10 @@ public:
     bool Kill()
     {
         bool running = process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-        if (running) {
+        if (running)
             TerminateProcess(process_, 99);
-            WaitForSingleObject(process_, 10000);
-        }
-        if (process_)
-            CloseHandle(process_);
+        WaitForSingleObject(process_, 10000);
+        CloseHandle(process_);
         process_ = nullptr;
         return running;
     }
@@ -148,9 +133,8 @@ public:
     // The program's visible top-level windows, top of the z-order first.
     std::vector<HWND> Windows() const
     {
-        std::vector<HWND> all, found;
-        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&all));
-        for (HWND hwnd : all) {
+        std::vector<HWND> found;
+        for (HWND hwnd = GetTopWindow(nullptr); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT)) {
             DWORD pid = 0;
             GetWindowThreadProcessId(hwnd, &pid);
             if (pid == id_ && IsWindowVisible(hwnd))
@@ -210,16 +194,6 @@ inline bool WaitForStatus(HWND main, const std::string &text, DWORD timeoutMs = 
     return WaitUntil([&] { return StatusText(main) == text; }, timeoutMs);
 }
 
-// The file-name field of a platform file dialog (edt1, or cmb13's edit).
-inline HWND FileNameField(HWND dialog)
-{
-    for (HWND child : ChildrenOf(dialog)) {
-        if (ClassOf(child) == "Edit" && (GetDlgCtrlID(child) == 0x47c || GetDlgCtrlID(child) == 0x480))
-            return child;
-    }
-    return nullptr;
-}
-
 // The folder a file dialog shows (its "Look in" box).
 inline std::string DialogFolder(HWND dialog)
 {
@@ -231,7 +205,8 @@ inline std::string DialogFolder(HWND dialog)
 // with the reason, if the field did not take it.
 inline bool ChooseInFileDialog(HWND dialog, const std::string &path, std::string *error)
 {
-    HWND field = FileNameField(dialog);
+    // The file-name field: the edit inside the combo box of cmb13, all three with its id.
+    HWND field = GetDlgItem(GetDlgItem(GetDlgItem(dialog, 0x47c), 0x47c), 0x47c);
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof gui;
     auto focused = [&] {
