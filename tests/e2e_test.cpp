@@ -60,15 +60,18 @@ protected:
     // follow, the main window takes input again.
     void ExpectClosed(HWND window, bool backToMain = true)
     {
-        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window) && (!backToMain || IsWindowEnabled(main_)); }))
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window) && (!backToMain || IsWindowEnabled(main_)); }))
             << "still up: " << program_.DescribeWindows();
     }
 
     // Opens the File menu with Alt+F and presses `key` there. Right after a
     // dialog has gone, Wine may sync its key state with the X keyboard (where
     // the test's Alt is not down) and the F arrives alone: then once more.
+    // (Once a step has failed, the steps that follow do nothing.)
     void FromFileMenu(WORD key)
     {
+        if (HasFatalFailure())
+            return;
         for (int attempt = 0; attempt < 3; ++attempt) {
             BringToFront(main_);
             Press('F', {VK_MENU});
@@ -77,20 +80,22 @@ protected:
                 return;
             }
         }
-        ADD_FAILURE() << "the File menu does not open: " << program_.DescribeWindows();
+        FAIL() << "the File menu does not open: " << program_.DescribeWindows();
     }
 
     // Opens a file dialog through the File menu item with mnemonic `key`.
     HWND OpenDialog(WORD key, const std::string &title)
     {
         FromFileMenu(key);
-        HWND dialog = program_.WaitForDialog(title);
-        EXPECT_NE(dialog, nullptr) << "no dialog \"" << title << "\": " << program_.DescribeWindows();
+        HWND dialog = HasFatalFailure() ? nullptr : program_.WaitForDialog(title);
+        EXPECT_TRUE(dialog || HasFatalFailure()) << "no dialog \"" << title << "\": " << program_.DescribeWindows();
         return dialog;
     }
 
     void Choose(HWND dialog, const std::string &path)
     {
+        if (HasFatalFailure())
+            return;
         ASSERT_NE(dialog, nullptr);
         std::string error;
         ASSERT_TRUE(ChooseInFileDialog(dialog, path, &error)) << error;
@@ -99,6 +104,8 @@ protected:
 
     void Cancel(HWND dialog)
     {
+        if (HasFatalFailure())
+            return;
         ASSERT_NE(dialog, nullptr);
         ASSERT_TRUE(BringToFront(dialog));
         Press(VK_ESCAPE);
@@ -109,6 +116,8 @@ protected:
     // says `text`; then it is dismissed.
     void ExpectMessage(const std::string &caption, const std::string &text)
     {
+        if (HasFatalFailure())
+            return;
         HWND box = program_.WaitForDialog(caption);
         ASSERT_NE(box, nullptr) << "no message \"" << text << "\": " << program_.DescribeWindows();
         EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)), text);  // its static text
