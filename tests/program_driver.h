@@ -1,38 +1,28 @@
-// Drives the real vantrel.exe from another process, as a user would: it
-// starts the program, finds its windows by class and title, reads what they
-// show, and works them with the keyboard through the platform's input queue.
-// Every wait is bounded. Used by the end-to-end test and by the program that
-// takes the README's pictures; no test framework in here.
+// Drives the real vantrel.exe from another process, as a user would: starts
+// it, finds its windows by class and title, reads what they show and works
+// them with the keyboard. Every wait is bounded. Used by the end-to-end test
+// and by the program that takes the README's pictures.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace driver {
 
-// Window lookups allow for a slow start of Wine; runs of large files take
-// longer.
-constexpr DWORD kWindowTimeout = 20000;
-constexpr DWORD kQuietTime = 1500;  // how long "nothing happens" is watched
+constexpr DWORD kWindowTimeout = 20000;  // allows for a slow start of Wine
 
-// Waits until `done` holds or `timeoutMs` passes; returns the last answer.
 inline bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs = kWindowTimeout)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return done();
+    while (!done() && std::chrono::steady_clock::now() < deadline)
         Sleep(25);
-    }
+    return done();
 }
 
 inline std::string ClassOf(HWND hwnd)
@@ -42,8 +32,7 @@ inline std::string ClassOf(HWND hwnd)
     return name;
 }
 
-// The text the window system keeps for a window: captions, static texts and
-// buttons of another process, read without disturbing it.
+// The caption or static text the window system keeps for a window.
 inline std::string TextOf(HWND hwnd)
 {
     char text[512] = "";
@@ -52,137 +41,70 @@ inline std::string TextOf(HWND hwnd)
 }
 
 // The text a control holds now (an edit field, a status bar), asked of the
-// control itself; empty with `*answered` false when its thread is busy.
-inline std::string LiveTextOf(HWND hwnd, bool *answered = nullptr, UINT timeoutMs = 3000)
+// control itself; empty when its thread does not answer.
+inline std::string LiveTextOf(HWND hwnd)
 {
     char text[512] = "";
     DWORD_PTR length = 0;
-    LRESULT ok = SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                                     SMTO_NORMAL, timeoutMs, &length);
-    if (answered)
-        *answered = ok != 0;
-    return ok ? std::string(text) : std::string();
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 3000, &length);
+    return text;
 }
 
-inline BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM list)
-{
-    reinterpret_cast<std::vector<HWND> *>(list)->push_back(hwnd);
-    return TRUE;
-}
-
-inline std::vector<HWND> ChildrenOf(HWND parent)
-{
-    std::vector<HWND> children;
-    EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&children));
-    return children;
-}
-
-inline HWND ChildOfClass(HWND parent, const std::string &className)
-{
-    for (HWND child : ChildrenOf(parent)) {
-        if (ClassOf(child) == className)
-            return child;
-    }
-    return nullptr;
-}
-
-inline std::vector<std::string> ChildTexts(HWND parent)
-{
-    std::vector<std::string> texts;
-    for (HWND child : ChildrenOf(parent))
-        texts.push_back(TextOf(child));
-    return texts;
-}
-
-// ---- Keyboard -------------------------------------------------------------------
-
-inline void SendKey(WORD vk, bool up)
+inline void SendKey(WORD vk, DWORD flags, WORD scan = 0, DWORD pauseMs = 15)
 {
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = vk;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    input.ki.wScan = scan;
+    input.ki.dwFlags = flags;
     SendInput(1, &input, sizeof input);
-    Sleep(15);
+    Sleep(pauseMs);
 }
 
-// Presses `vk`, with the modifier keys held down around it.
+// Presses `vk` with the modifier keys held down around it.
 inline void Press(WORD vk, std::initializer_list<WORD> modifiers = {})
 {
     for (WORD modifier : modifiers)
-        SendKey(modifier, false);
-    SendKey(vk, false);
-    SendKey(vk, true);
-    for (auto it = modifiers.end(); it != modifiers.begin();)
-        SendKey(*--it, true);
+        SendKey(modifier, 0);
+    SendKey(vk, 0);
+    SendKey(vk, KEYEVENTF_KEYUP);
+    for (WORD modifier : modifiers)
+        SendKey(modifier, KEYEVENTF_KEYUP);
     Sleep(60);
-}
-
-// Types text as characters, whatever the keyboard layout.
-inline void Type(const std::string &text)
-{
-    for (unsigned char c : text) {
-        INPUT keys[2] = {};
-        for (INPUT &key : keys) {
-            key.type = INPUT_KEYBOARD;
-            key.ki.wScan = c;
-            key.ki.dwFlags = KEYEVENTF_UNICODE;
-        }
-        keys[1].ki.dwFlags |= KEYEVENTF_KEYUP;
-        SendInput(2, keys, sizeof(INPUT));
-        Sleep(5);
-    }
-    Sleep(60);
-}
-
-// The window with the keyboard focus in the thread of `hwnd`.
-inline HWND FocusOf(HWND hwnd)
-{
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
-    return GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &gui) ? gui.hwndFocus : nullptr;
 }
 
 // Makes `hwnd` the window that takes the keyboard; false if it will not.
 inline bool BringToFront(HWND hwnd)
 {
-    if (GetForegroundWindow() == hwnd)
-        return true;
     SetForegroundWindow(hwnd);
     return WaitUntil([&] { return GetForegroundWindow() == hwnd; }, 3000);
 }
 
-// ---- The program ------------------------------------------------------------------
-
-// build/win32/vantrel.exe, beside the folder of the running program
-// (build/win32/tests or build/win32).
-inline std::string ProgramPath()
-{
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder = path;
-    folder.erase(folder.find_last_of('\\'));
-    if (folder.size() > 6 && folder.compare(folder.size() - 6, 6, "\\tests") == 0)
-        folder.erase(folder.size() - 6);
-    return folder + "\\vantrel.exe";
-}
-
-// One running vantrel.exe. Ending the object ends a program still running.
+// One running vantrel.exe (build/win32/vantrel.exe, beside the folder of
+// the running program). Ending the object ends a program still running.
 class Program {
 public:
     // Starts the program with `folder` as its current directory.
     bool Start(const std::string &folder, std::string *error)
     {
+        char self[MAX_PATH] = "";
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        std::string path = self;
+        path.erase(path.rfind('\\'));
+        if (path.substr(path.rfind('\\')) == "\\tests")
+            path.erase(path.rfind('\\'));
+        std::string commandLine = "\"" + path + "\\vantrel.exe\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        std::string commandLine = "\"" + ProgramPath() + "\"";
-        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                            &startup, &info_)) {
-            *error = "cannot start " + ProgramPath() + " (error " + std::to_string(GetLastError()) + ")";
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                            &info)) {
+            *error = "cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")";
             return false;
         }
-        CloseHandle(info_.hThread);
-        info_.hThread = nullptr;
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        id_ = info.dwProcessId;
         return true;
     }
     ~Program() { Kill(); }
@@ -190,45 +112,37 @@ public:
     // Ends the program at once if it still runs; true if it had to.
     bool Kill()
     {
-        if (!info_.hProcess)
-            return false;
-        bool running = Running();
-        if (running) {
-            TerminateProcess(info_.hProcess, 99);
-            WaitForSingleObject(info_.hProcess, 10000);
-        }
-        CloseHandle(info_.hProcess);
-        info_.hProcess = nullptr;
+        bool running = process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+        if (running)
+            TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 10000);
+        CloseHandle(process_);
+        process_ = nullptr;
         return running;
     }
 
-    bool Running() const { return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
-
-    // Waits for the program to end; its exit code, or -1000 if it did not end.
+    // The program's exit code, or -1000 if it does not end in time.
     long WaitForExit(DWORD timeoutMs = kWindowTimeout)
     {
-        if (!info_.hProcess || WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0)
-            return -1000;
         DWORD code = 0;
-        GetExitCodeProcess(info_.hProcess, &code);
+        if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &code))
+            return -1000;
         return static_cast<long>(code);
     }
 
     // The program's visible top-level windows, top of the z-order first.
     std::vector<HWND> Windows() const
     {
-        std::vector<HWND> all, found;
-        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&all));
-        for (HWND hwnd : all) {
+        std::vector<HWND> found;
+        for (HWND hwnd = GetTopWindow(nullptr); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT)) {
             DWORD pid = 0;
             GetWindowThreadProcessId(hwnd, &pid);
-            if (pid == info_.dwProcessId && IsWindowVisible(hwnd))
+            if (pid == id_ && IsWindowVisible(hwnd))
                 found.push_back(hwnd);
         }
         return found;
     }
 
-    // A visible top-level window of the program with this class and title.
     HWND Find(const std::string &className, const std::string &title) const
     {
         for (HWND hwnd : Windows()) {
@@ -238,20 +152,17 @@ public:
         return nullptr;
     }
 
-    HWND WaitFor(const std::string &className, const std::string &title, DWORD timeoutMs = kWindowTimeout) const
+    HWND WaitFor(const std::string &className, const std::string &title) const
     {
         HWND found = nullptr;
-        WaitUntil([&] { return (found = Find(className, title)) != nullptr; }, timeoutMs);
+        WaitUntil([&] { return (found = Find(className, title)) != nullptr; });
         return found;
     }
+    // A dialog (file dialog, About box, message box) by its caption.
+    HWND WaitForDialog(const std::string &title) const { return WaitFor("#32770", title); }
+    HWND MainWindow() const { return WaitFor("vantrelwinWndClass", "Vantrel"); }
 
-    // A dialog (message box or file dialog) by its caption.
-    HWND WaitForDialog(const std::string &title, DWORD timeoutMs = kWindowTimeout) const
-    {
-        return WaitFor("#32770", title, timeoutMs);
-    }
-
-    // The dialogs that are up, as "caption" strings, for failure messages.
+    // The windows that are up, for failure messages.
     std::string DescribeWindows() const
     {
         std::string list;
@@ -260,10 +171,7 @@ public:
         return list.empty() ? "no windows" : list;
     }
 
-    HWND MainWindow() const { return WaitFor("vantrelwinWndClass", "Vantrel"); }
-
-    // True when the program's thread answers messages again (no run under
-    // way) within `timeoutMs`.
+    // True when the program's thread answers again (no run under way).
     bool Responsive(HWND main, DWORD timeoutMs) const
     {
         DWORD_PTR ignored;
@@ -271,14 +179,14 @@ public:
     }
 
 private:
-    PROCESS_INFORMATION info_ = {};
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
 };
 
-// The status bar of the main window and what it shows now.
 inline std::string StatusText(HWND main)
 {
     HWND bar = FindWindowExA(main, nullptr, STATUSCLASSNAMEA, nullptr);
-    return bar ? LiveTextOf(bar) : std::string("(no status bar)");
+    return bar ? LiveTextOf(bar) : "(no status bar)";
 }
 
 inline bool WaitForStatus(HWND main, const std::string &text, DWORD timeoutMs = 5000)
@@ -286,73 +194,40 @@ inline bool WaitForStatus(HWND main, const std::string &text, DWORD timeoutMs = 
     return WaitUntil([&] { return StatusText(main) == text; }, timeoutMs);
 }
 
-// ---- File dialogs -----------------------------------------------------------------
-
-// The file-name field of a platform file dialog (the edit control, inside a
-// combo box on newer dialogs).
-inline HWND FileNameField(HWND dialog)
-{
-    for (HWND child : ChildrenOf(dialog)) {
-        if (ClassOf(child) == "Edit" && (GetDlgCtrlID(child) == 0x47c || GetDlgCtrlID(child) == 0x480))
-            return child;
-    }
-    return nullptr;
-}
-
-// The folder the dialog shows (its "Look in" box).
+// The folder a file dialog shows (its "Look in" box).
 inline std::string DialogFolder(HWND dialog)
 {
-    HWND lookIn = GetDlgItem(dialog, 0x471);
-    return lookIn ? LiveTextOf(lookIn) : std::string();
+    return LiveTextOf(GetDlgItem(dialog, 0x471));
 }
 
-// Types `path` into the dialog's file-name field in place of what it holds
-// and presses Return. False, with the reason, if the field did not take it.
-// A folder's path opens that folder in the dialog; a file's path chooses it
-// (leaving the dialog's folder, and so the current directory, as it was).
+// Types `path` over the file-name field and presses Return: a folder's path
+// opens that folder in the dialog, a file's path chooses the file. False,
+// with the reason, if the field did not take it.
 inline bool ChooseInFileDialog(HWND dialog, const std::string &path, std::string *error)
 {
-    HWND field = FileNameField(dialog);
-    if (!field) {
-        *error = "the dialog has no file-name field";
-        return false;
-    }
-    if (!BringToFront(dialog)) {
-        *error = "the dialog does not come to the front";
-        return false;
-    }
-    if (!WaitUntil([&] { return FocusOf(dialog) == field; }, 3000)) {
-        *error = "the file-name field does not have the keyboard focus";
+    // The file-name field: the edit inside the combo box of cmb13, all three with its id.
+    HWND field = GetDlgItem(GetDlgItem(GetDlgItem(dialog, 0x47c), 0x47c), 0x47c);
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    auto focused = [&] {
+        return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) && gui.hwndFocus == field;
+    };
+    if (!field || !BringToFront(dialog) || !WaitUntil(focused, 3000)) {
+        *error = "the dialog's file-name field does not take the keyboard";
         return false;
     }
     Press(VK_END);
     Press(VK_HOME, {VK_SHIFT});
-    Type(path);
+    for (unsigned char c : path) {  // as characters, whatever the keyboard layout
+        SendKey(0, KEYEVENTF_UNICODE, c, 0);
+        SendKey(0, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, c, 5);
+    }
     if (!WaitUntil([&] { return LiveTextOf(field) == path; }, 3000)) {
         *error = "the field holds \"" + LiveTextOf(field) + "\" instead of \"" + path + "\"";
         return false;
     }
     Press(VK_RETURN);
     return true;
-}
-
-}  // namespace driver
-
-namespace driver {
-
-// Browses the dialog into `folder` (typed, as a user may), waits until the
-// dialog shows it, then chooses `name` there: the dialog's folder becomes
-// the current directory, as it does when the user browses with the mouse.
-inline bool BrowseAndChoose(HWND dialog, const std::string &folder, const std::string &name, std::string *error)
-{
-    std::string shown = folder.substr(folder.find_last_of('\\') + 1);
-    if (!ChooseInFileDialog(dialog, folder, error))
-        return false;
-    if (!WaitUntil([&] { return DialogFolder(dialog) == shown; }, 5000)) {
-        *error = "the dialog shows \"" + DialogFolder(dialog) + "\" instead of \"" + shown + "\"";
-        return false;
-    }
-    return ChooseInFileDialog(dialog, name, error);
 }
 
 }  // namespace driver
