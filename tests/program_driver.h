@@ -154,8 +154,14 @@ public:
 
     HWND WaitFor(const std::string &className, const std::string &title) const
     {
+        // Keeps the first window found: a later look may miss it while the
+        // z-order changes under the walk.
         HWND found = nullptr;
-        WaitUntil([&] { return (found = Find(className, title)) != nullptr; });
+        WaitUntil([&] {
+            if (!found)
+                found = Find(className, title);
+            return found != nullptr;
+        });
         return found;
     }
     // A dialog (file dialog, About box, message box) by its caption.

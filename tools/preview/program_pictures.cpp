@@ -108,8 +108,7 @@ bool TakeAll(Program &program)
     HWND keyDialog = program.WaitForDialog("Select file to use as encryption key");
     if (!keyDialog || !ChooseInFileDialog(keyDialog, documents + "\\photo.jpg", &error))
         return Fail("Set Key did not work", program);
-    HWND box = nullptr;
-    WaitUntil([&] { return (box = program.Find("#32770", "")) != nullptr; });
+    HWND box = program.WaitFor("#32770", "");
     if (!box)
         return Fail("no confirmation of the key", program);
     BringToFront(box);
@@ -118,8 +117,7 @@ bool TakeAll(Program &program)
 
     BringToFront(main);
     Press('F', {VK_MENU});
-    HWND menu = nullptr;
-    WaitUntil([&] { return (menu = program.Find("#32768", "")) != nullptr; });
+    HWND menu = program.WaitFor("#32768", "");
     if (!menu || !WaitForStatus(main, "Encrypts a document"))
         return Fail("the File menu did not open on Encrypt", program);
     Sleep(500);
@@ -133,8 +131,7 @@ bool TakeAll(Program &program)
     HWND output = program.WaitForDialog("Select file to receive encrypted data");
     if (!output || !ChooseInFileDialog(output, documents + "\\report.vtl", &error))
         return Fail("Encrypt did not take its output", program);
-    HWND progress = nullptr;
-    WaitUntil([&] { return (progress = program.Find("#32770", "Vantrel")) != nullptr; });
+    HWND progress = program.WaitFor("#32770", "Vantrel");
     if (!progress)
         return Fail("no progress dialog", program);
     Sleep(1500);  // some way into the run
