@@ -172,16 +172,6 @@ static double SecondsOf(Fn &&fn)
 
 static bool g_allWithin = true;
 
-static void Report(const char *what, double seconds, double floorSeconds, std::size_t count,
-                   const char *unit, double target)
-{
-    double ratio = seconds / floorSeconds;
-    bool within = ratio <= target;
-    g_allWithin = g_allWithin && within;
-    std::printf("  %-34s %7.2f ns/%s  %5.3fx floor  (target <= %.2f: %s)\n", what,
-                seconds * 1e9 / count, unit, ratio, target, within ? "ok" : "MISSED");
-}
-
 static Bytes RandomBytes(std::mt19937_64 &rng, std::size_t length)
 {
     Bytes bytes(length);
@@ -214,13 +204,15 @@ struct Paired {
     }
 };
 
-static void ReportPaired(const char *what, const Paired &paired, std::size_t count, double target)
+static void ReportPaired(const char *what, const Paired &paired, std::size_t count, const char *unit,
+                         double target)
 {
     double ratio = Paired::Median(paired.ratios);
     bool within = ratio <= target;
     g_allWithin = g_allWithin && within;
-    std::printf("  %-34s %7.2f ns/byte  %5.3fx floor  (target <= %.2f: %s)\n", what,
-                Paired::Median(paired.seconds) * 1e9 / count, ratio, target, within ? "ok" : "MISSED");
+    std::printf("  %-34s %7.2f ns/%s  %5.3fx floor  (target <= %.2f: %s)\n", what,
+                Paired::Median(paired.seconds) * 1e9 / count, unit, ratio, target,
+                within ? "ok" : "MISSED");
 }
 
 static void EngineFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
@@ -255,24 +247,25 @@ static void EngineFigures(const Bytes &data, int reps, std::mt19937_64 &rng)
             for (int form = 0; form < 3; ++form) {
                 char label[64];
                 std::snprintf(label, sizeof label, "%s, key %zu", forms[form], keyLengths[k]);
-                ReportPaired(label, figures[k][form], data.size(), 1.10);
+                ReportPaired(label, figures[k][form], data.size(), "byte", 1.10);
             }
         }
     }
 
     // The key state: one key value per byte of the size.
     Bytes keys = RandomBytes(rng, data.size() / 4);
-    double floorSeconds = 1e30, initSeconds = 1e30;
+    Paired initKey;
+    std::vector<double> initFloorSeconds;
     for (int rep = 0; rep < reps; ++rep) {
         double f = SecondsOf([&] { g_sink += FloorInitKey(keys, keys.size()); });
         g_key = &keys;
         g_keyPos = 0;
         double t = SecondsOf([&] { g_sink += InitKey(static_cast<int>(keys.size()), BenchNextKey); });
-        floorSeconds = f < floorSeconds ? f : floorSeconds;
-        initSeconds = t < initSeconds ? t : initSeconds;
+        initKey.Add(t, f);
+        initFloorSeconds.push_back(f);
     }
-    std::printf("InitKey: floor %.2f ns/key value\n", floorSeconds * 1e9 / keys.size());
-    Report("InitKey", initSeconds, floorSeconds, keys.size(), "value", 1.25);
+    std::printf("InitKey: floor %.2f ns/key value\n", Paired::Median(initFloorSeconds) * 1e9 / keys.size());
+    ReportPaired("InitKey", initKey, keys.size(), "value", 1.25);
 }
 
 static std::string CliProgram()
@@ -316,7 +309,7 @@ static void WholeRunFigures(const char *through, WholeRun runRun, const Bytes &d
         Bytes key = RandomBytes(rng, keyLengths[k]);
         WriteFile(keyPath, key);
         for (int mode : {ENCRYPT, DECRYPT}) {
-            double floorSeconds = 1e30, runSeconds = 1e30;
+            Paired run;
             bool ok = true;
             for (int rep = 0; rep < reps; ++rep) {
                 double f = SecondsOf([&] {
@@ -325,14 +318,13 @@ static void WholeRunFigures(const char *through, WholeRun runRun, const Bytes &d
                 });
                 double t = runRun(mode, keyPath, input, output);
                 ok = ok && t >= 0;
-                floorSeconds = f < floorSeconds ? f : floorSeconds;
-                runSeconds = t >= 0 && t < runSeconds ? t : runSeconds;
+                run.Add(t, f);
             }
             char label[64];
             std::snprintf(label, sizeof label, "%s %s, key %s%s", through,
                           mode == ENCRYPT ? "encrypt" : "decrypt", keyNames[k], ok ? "" : " (FAILED)");
             g_allWithin = g_allWithin && ok;
-            Report(label, runSeconds, floorSeconds, data.size(), "byte", 1.15);
+            ReportPaired(label, run, data.size(), "byte", 1.15);
         }
     }
     RemoveTree(folder);
@@ -448,7 +440,7 @@ int main(int argc, char **argv)
     const char *build = "host";
 #endif
     std::printf("Vantrel benchmark, %s build: %zu MiB of random data (seed %llu), %d rounds\n"
-                "(engine figures: median of runs each paired with a floor run; others: best of the rounds)\n",
+                "(each figure: the median of the rounds, each round a run timed beside a floor run of its own)\n",
                 build, mib, static_cast<unsigned long long>(seed), reps);
 
     if (engine)
