@@ -117,41 +117,30 @@ void InstallInterruptCleanup()
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
-                         std::string *reason)
+// Creates temp as a new file open for writing. Returns nullptr with
+// *bExists set when the name is taken, or with *reason when creation fails.
+static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::string *reason)
 {
-    std::lock_guard<std::mutex> hold(g_lock);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp = TempName(finalPath);
-        // Delete sharing lets the interrupt remove it while it is open.
-        HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
-                continue;
-            *reason = WindowsErrorText(error);
-            return false;
-        }
-        int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
-        std::FILE *stream = descriptor == -1 ? nullptr : _fdopen(descriptor, "wb");
-        if (!stream) {
-            *reason = SystemErrorText(errno);
-            if (descriptor != -1)
-                _close(descriptor);
-            else
-                CloseHandle(file);
-            DeleteFileA(temp.c_str());
-            return false;
-        }
-        g_temps.push_back(temp);
-        pending->finalPath = finalPath;
-        pending->tempPath = temp;
-        pending->stream = stream;
-        return true;
+    // Delete sharing lets the interrupt remove it while it is open.
+    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        *bExists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        *reason = WindowsErrorText(error);
+        return nullptr;
     }
-    *reason = "no free temporary name";
-    return false;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
+    std::FILE *stream = descriptor == -1 ? nullptr : _fdopen(descriptor, "wb");
+    if (!stream) {
+        *reason = SystemErrorText(errno);
+        if (descriptor != -1)
+            _close(descriptor);
+        else
+            CloseHandle(file);
+        DeleteFileA(temp.c_str());
+    }
+    return stream;
 }
 
 static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
@@ -210,34 +199,21 @@ void InstallInterruptCleanup()
     std::thread(WaitForInterrupt, set).detach();
 }
 
-bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
-                         std::string *reason)
+static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::string *reason)
 {
-    std::lock_guard<std::mutex> hold(g_lock);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp = TempName(finalPath);
-        int descriptor = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor == -1) {
-            if (errno == EEXIST)
-                continue;
-            *reason = SystemErrorText(errno);
-            return false;
-        }
-        std::FILE *stream = fdopen(descriptor, "wb");
-        if (!stream) {
-            *reason = SystemErrorText(errno);
-            close(descriptor);
-            unlink(temp.c_str());
-            return false;
-        }
-        g_temps.push_back(temp);
-        pending->finalPath = finalPath;
-        pending->tempPath = temp;
-        pending->stream = stream;
-        return true;
+    int descriptor = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor == -1) {
+        *bExists = errno == EEXIST;
+        *reason = SystemErrorText(errno);
+        return nullptr;
     }
-    *reason = "no free temporary name";
-    return false;
+    std::FILE *stream = fdopen(descriptor, "wb");
+    if (!stream) {
+        *reason = SystemErrorText(errno);
+        close(descriptor);
+        unlink(temp.c_str());
+    }
+    return stream;
 }
 
 static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
@@ -270,6 +246,29 @@ static void RemoveFile(const std::string &path)
 }
 
 #endif
+
+bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
+                         std::string *reason)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = TempName(finalPath);
+        bool bExists = false;
+        std::FILE *stream = CreateNewFile(temp, &bExists, reason);
+        if (!stream) {
+            if (bExists)
+                continue;
+            return false;
+        }
+        g_temps.push_back(temp);
+        pending->finalPath = finalPath;
+        pending->tempPath = temp;
+        pending->stream = stream;
+        return true;
+    }
+    *reason = "no free temporary name";
+    return false;
+}
 
 CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::string *reason)
 {
