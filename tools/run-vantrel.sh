@@ -43,7 +43,7 @@ stop() {
   trap '' INT TERM
   echo
   echo "Closing Vantrel..."
-  wine taskkill /im vantrel.exe </dev/null >/dev/null 2>&1 || true
+  wine "$top/build/win32/close-program.exe" vantrel.exe </dev/null >/dev/null 2>&1 || true
   for _ in $(seq 100); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.2
