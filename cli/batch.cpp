@@ -19,6 +19,7 @@
 #include "filerun.h"
 #include "paths.h"
 #include "pending.h"
+#include "sysfile.h"
 
 // The Windows program's words, and the few this tool adds.
 static const char kBadInputFile[] = "Bad input file";
@@ -28,6 +29,7 @@ static const char kCannotOpenKey[] = "Cannot open key file";
 static const char kCannotOpenOutput[] = "Cannot open output file";
 static const char kCannotReadInput[] = "Cannot read input file";
 static const char kCannotWriteOutput[] = "Cannot write output file";
+static const char kInputChanged[] = "Input file changed during the run";
 static const char kOutputMustDiffer[] = "Output file must differ from input and key files";
 static const char kOutputExists[] = "Output file exists (use -f to replace it)";
 static const char kEmptyKey[] = "Warning: the key file is empty; such a key protects nothing";
@@ -59,7 +61,7 @@ bool CheckKeyFile(const std::string &keyPath)
         ConsoleMessage(keyPath, kBadKeyFile);
         return false;
     }
-    FileHandle key(std::fopen(keyPath.c_str(), "rb"));
+    FileHandle key(OpenStream(keyPath, "rb"));
     if (!key) {
         ConsoleMessage(keyPath, WithReason(kCannotOpenKey, ErrnoReason(errno)));
         return false;
@@ -136,7 +138,7 @@ static bool RunJob(const Batch &batch, std::size_t index, RunProgress *progress)
     // Refused before anything is opened: an output that is one of the
     // command's own files would be lost, however it is spelled.
     FileId outputId;
-    if (FileIdOfPath(job.output.c_str(), &outputId) == FILEID_FOUND &&
+    if (FileIdOfPath(job.output, &outputId) == FILEID_FOUND &&
         NamesABatchFile(batch, outputId)) {
         ConsoleMessage(job.output, kOutputMustDiffer);
         return false;
@@ -150,12 +152,12 @@ static bool RunJob(const Batch &batch, std::size_t index, RunProgress *progress)
         return false;
     }
 
-    FileHandle input(std::fopen(job.input.c_str(), "rb"));
+    FileHandle input(OpenStream(job.input, "rb"));
     if (!input) {
         ConsoleMessage(job.input, WithReason(kCannotOpenInput, ErrnoReason(errno)));
         return false;
     }
-    FileHandle key(std::fopen(options.keyPath.c_str(), "rb"));
+    FileHandle key(OpenStream(options.keyPath, "rb"));
     if (!key) {
         ConsoleMessage(options.keyPath, WithReason(kCannotOpenKey, ErrnoReason(errno)));
         return false;
@@ -186,6 +188,10 @@ static bool RunJob(const Batch &batch, std::size_t index, RunProgress *progress)
             ConsoleMessage(options.keyPath,
                            WithReason(kCannotOpenKey, "it could not be read again, or changed, "
                                                       "while doing " + job.input));
+            break;
+        case RUN_INPUT_CHANGED:
+            ConsoleMessage(job.input, WithReason(kInputChanged, "nothing was written; try again "
+                                                                "once it is unchanged"));
             break;
         default:
             ConsoleMessage(job.output, WithReason(kCannotWriteOutput, ErrnoReason(runError)));
@@ -233,7 +239,7 @@ static void FindConflicts(Batch *batch)
             continue;
         std::string folder = FolderPart(jobs[i].output);
         FileId folderId;
-        if (FileIdOfPath(folder.empty() ? "." : folder.c_str(), &folderId) != FILEID_FOUND)
+        if (FileIdOfPath(folder.empty() ? "." : folder, &folderId) != FILEID_FOUND)
             continue;
         std::string name = BaseName(jobs[i].output);
         if (NamesFoldCase())
@@ -255,11 +261,11 @@ int RunBatch(const BatchOptions &options, const std::vector<BatchJob> &jobs)
     batch.options = &options;
     batch.jobs = &jobs;
     FindConflicts(&batch);
-    batch.keyKnown = FileIdOfPath(options.keyPath.c_str(), &batch.keyId) == FILEID_FOUND;
+    batch.keyKnown = FileIdOfPath(options.keyPath, &batch.keyId) == FILEID_FOUND;
     std::int64_t totalWork = 0, totalBytes = 0;
     for (const BatchJob &job : jobs) {
         FileId id;
-        if (FileIdOfPath(job.input.c_str(), &id) == FILEID_FOUND)
+        if (FileIdOfPath(job.input, &id) == FILEID_FOUND)
             batch.inputIds.push_back(id);
         long long size = 0;
         FileSizeOfPath(job.input, &size);

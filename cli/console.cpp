@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "pending.h"
+#include "interrupt.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -12,7 +12,7 @@
 #include "encode.h"
 #include "knownanswers.h"
 #include "paths.h"
-#include "pending.h"
+#include "interrupt.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "unknown"

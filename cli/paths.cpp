@@ -9,19 +9,10 @@
 #include <sys/stat.h>
 #endif
 
-static bool IsSeparator(char c)
-{
-#ifdef _WIN32
-    return c == '/' || c == '\\' || c == ':';
-#else
-    return c == '/';
-#endif
-}
-
 PathKind PathKindOf(const std::string &path)
 {
 #ifdef _WIN32
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return PATH_MISSING;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_FOLDER : PATH_FILE;
@@ -37,7 +28,7 @@ bool FileSizeOfPath(const std::string &path, long long *size)
 {
 #ifdef _WIN32
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data))
         return false;
     *size = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
@@ -53,29 +44,16 @@ bool FileSizeOfPath(const std::string &path, long long *size)
 bool PathTaken(const std::string &path)
 {
 #ifdef _WIN32
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 #else
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
 #endif
 }
 
-std::string FolderPart(const std::string &path)
-{
-    std::size_t cut = path.size();
-    while (cut > 0 && !IsSeparator(path[cut - 1]))
-        --cut;
-    return path.substr(0, cut);
-}
-
-std::string BaseName(const std::string &path)
-{
-    return path.substr(FolderPart(path).size());
-}
-
 std::string JoinPath(const std::string &folder, const std::string &name)
 {
-    if (folder.empty() || IsSeparator(folder.back()))
+    if (FolderPart(folder).size() == folder.size())  // empty, or ends in a separator
         return folder + name;
     return folder + "/" + name;
 }

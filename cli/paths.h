@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "sysfile.h"
+
 enum PathKind {
     PATH_MISSING,  // nothing by that name (a dangling link counts as missing)
     PATH_FILE,     // anything that is not a folder
@@ -18,12 +20,6 @@ bool FileSizeOfPath(const std::string &path, long long *size);
 
 // Whether anything, even a dangling link, holds the name `path`.
 bool PathTaken(const std::string &path);
-
-// The last component of a path ("a/b.txt" gives "b.txt").
-std::string BaseName(const std::string &path);
-
-// The folder part of a path with its separator, "" for none.
-std::string FolderPart(const std::string &path);
 
 // `name` inside `folder`.
 std::string JoinPath(const std::string &folder, const std::string &name);

@@ -103,23 +103,39 @@ bool ByteWriter::Flush()
 
 // --- file facts ---
 
-bool StreamFileSize(std::FILE *stream, std::int64_t *size)
+bool StreamFileStamp(std::FILE *stream, FileStamp *stamp)
 {
 #ifdef _WIN32
     HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    LARGE_INTEGER length;
+    BY_HANDLE_FILE_INFORMATION info;
     if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK ||
-        !GetFileSizeEx(file, &length))
+        !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    *size = length.QuadPart;
+    stamp->size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                            info.nFileSizeLow);
+    stamp->writeTime = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+        info.ftLastWriteTime.dwLowDateTime);
     return true;
 #else
     struct stat info;
     if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    *size = static_cast<std::int64_t>(info.st_size);
+    stamp->size = static_cast<std::int64_t>(info.st_size);
+    stamp->writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                       info.st_mtim.tv_nsec;
     return true;
 #endif
+}
+
+bool StreamFileSize(std::FILE *stream, std::int64_t *size)
+{
+    FileStamp stamp;
+    if (!StreamFileStamp(stream, &stamp))
+        return false;
+    *size = stamp.size;
+    return true;
 }
 
 bool SyncStreamToDisk(std::FILE *stream)

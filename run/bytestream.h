@@ -119,6 +119,22 @@ private:
 // asked.
 bool StreamFileSize(std::FILE *stream, std::int64_t *size);
 
+// What tells one state of a plain file from another: its size and the time
+// of its last write (in the system's own units).
+struct FileStamp {
+    std::int64_t size;
+    std::int64_t writeTime;
+};
+
+inline bool operator==(const FileStamp &a, const FileStamp &b)
+{
+    return a.size == b.size && a.writeTime == b.writeTime;
+}
+
+// The stamp of the plain file behind an open stream; false as for
+// StreamFileSize.
+bool StreamFileStamp(std::FILE *stream, FileStamp *stamp);
+
 // Flushes the stream and asks the system to put its file on disk. Returns
 // false when either fails.
 bool SyncStreamToDisk(std::FILE *stream);

@@ -3,6 +3,8 @@
 
 #include <initializer_list>
 
+#include "sysfile.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -23,12 +25,15 @@ static bool FileIdOfHandle(HANDLE file, FileId *id)
 }
 #endif
 
-FileIdResult FileIdOfPath(const char *path, FileId *id)
+FileIdResult FileIdOfPath(const std::string &path, FileId *id)
 {
 #ifdef _WIN32
+    std::wstring wide = WidePath(path);
+    if (wide.empty())
+        return FILEID_MISSING;
     // No access asked, every sharing allowed: this opens files that others
     // hold open, and folders too (backup semantics).
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
@@ -40,7 +45,7 @@ FileIdResult FileIdOfPath(const char *path, FileId *id)
     return known ? FILEID_FOUND : FILEID_UNKNOWN;
 #else
     struct stat info;
-    if (stat(path, &info) != 0)
+    if (stat(path.c_str(), &info) != 0)
         return errno == ENOENT || errno == ENOTDIR ? FILEID_MISSING : FILEID_UNKNOWN;
     id->volume = static_cast<std::uint64_t>(info.st_dev);
     id->index = static_cast<std::uint64_t>(info.st_ino);
@@ -68,14 +73,15 @@ bool SameFile(const FileId &a, const FileId &b)
     return a.volume == b.volume && a.index == b.index;
 }
 
-bool OutputNamesInputOrKey(const char *output, const char *input, const char *key)
+bool OutputNamesInputOrKey(const std::string &output, const std::string &input,
+                           const std::string &key)
 {
     FileId out;
     if (FileIdOfPath(output, &out) != FILEID_FOUND)
         return false;
-    for (const char *other : {input, key}) {
+    for (const std::string *other : {&input, &key}) {
         FileId id;
-        if (other && FileIdOfPath(other, &id) == FILEID_FOUND && SameFile(out, id))
+        if (FileIdOfPath(*other, &id) == FILEID_FOUND && SameFile(out, id))
             return true;
     }
     return false;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 struct FileId {
     std::uint64_t volume;
@@ -18,8 +19,8 @@ enum FileIdResult {
     FILEID_UNKNOWN,  // it may exist but cannot be asked
 };
 
-// The identity of the file (or folder) that `path` names.
-FileIdResult FileIdOfPath(const char *path, FileId *id);
+// The identity of the file (or folder) that `path` (UTF-8) names.
+FileIdResult FileIdOfPath(const std::string &path, FileId *id);
 
 // The identity of the file behind an open stream; false when it cannot be
 // asked.
@@ -27,6 +28,8 @@ bool FileIdOfStream(std::FILE *stream, FileId *id);
 
 bool SameFile(const FileId &a, const FileId &b);
 
-// Whether `output` names the same existing file as `input` or `key`. An
-// output that does not exist yet, or cannot be asked, names neither.
-bool OutputNamesInputOrKey(const char *output, const char *input, const char *key);
+// Whether `output` names the same existing file as `input` or `key` (all
+// UTF-8). An output that does not exist yet, or cannot be asked, names
+// neither.
+bool OutputNamesInputOrKey(const std::string &output, const std::string &input,
+                           const std::string &key);

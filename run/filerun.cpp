@@ -14,6 +14,7 @@ struct RunState {
     KeySource *key;
     ByteWriter *writer;
     const RunHooks *hooks;
+    std::int64_t inputSize;  // the plain input's size at the start; -1 for another kind
 };
 
 static void Advance(RunState &run)
@@ -22,11 +23,14 @@ static void Advance(RunState &run)
         run.hooks->advance(run.hooks->context, run.key->ValuesRead(), run.reader->BytesRead());
 }
 
-// Before each input chunk: stop when the key or the output already failed.
+// Before each input chunk: stop when the key or the output already failed,
+// or when a plain input has grown past the size it had.
 static bool InputGate(void *context)
 {
     RunState &run = *static_cast<RunState *>(context);
     Advance(run);
+    if (run.inputSize >= 0 && run.reader->BytesRead() > run.inputSize)
+        return false;
     return !run.key->Failed() && !run.writer->Failed();
 }
 
@@ -50,9 +54,15 @@ RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE
     KeySource keySource;
     if (!keySource.Start(key))
         return RUN_CANNOT_OPEN_KEY;
+    // The key state is seeded for lDataSize: an input of another size would
+    // be encrypted into bytes that no run can turn back.
+    FileStamp before;
+    bool plain = StreamFileStamp(input, &before);
+    if (plain && EngineDataSize(before.size) != lDataSize)
+        return RUN_INPUT_CHANGED;
     ByteReader reader(input);
     ByteWriter writer(output);
-    RunState run{&reader, &keySource, &writer, &hooks};
+    RunState run{&reader, &keySource, &writer, &hooks, plain ? before.size : -1};
     reader.SetRefillGate(InputGate, &run);
     keySource.SetRefillHook(KeyRefilled, &run);
 
@@ -80,5 +90,11 @@ RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE
         return RUN_CANNOT_OPEN_KEY;
     if (reader.Failed())
         return RUN_CANNOT_READ_INPUT;
-    return written ? RUN_OK : RUN_CANNOT_WRITE_OUTPUT;
+    if (!written)
+        return RUN_CANNOT_WRITE_OUTPUT;  // it also stops the input early
+    FileStamp after;
+    bool changed = plain ? reader.BytesRead() != before.size || !StreamFileStamp(input, &after) ||
+                               !(after == before)
+                         : EngineDataSize(reader.BytesRead()) != lDataSize;
+    return changed ? RUN_INPUT_CHANGED : RUN_OK;
 }

@@ -12,6 +12,8 @@ enum RunStatus {
     RUN_CANNOT_READ_INPUT,    // a read error ended the input early
     RUN_CANNOT_WRITE_OUTPUT,  // a write or the final flush failed
     RUN_CANNOT_OPEN_KEY,      // the key could not be read, or not read again
+    RUN_INPUT_CHANGED,        // the input is not the size the key state was
+                              // seeded for, or it changed during the run
 };
 
 // What the caller hears of a run while it works; every member may be null.
@@ -36,7 +38,14 @@ int EngineDataSize(std::int64_t size);
 // flushed at the end. The streams stay open and the caller's. A failure
 // stops the run within one input chunk; the output then holds a part and
 // must be thrown away. When several fail, the status names the first of:
-// key, input, output. Memory is constant in the input size; runs on several
+// key, input read, output, input changed.
+//
+// The output is only good for the input as it was measured: a plain file
+// whose size does not give lDataSize (EngineDataSize), whose bytes read
+// differ from that size, or whose size or last-write time changed during
+// the run, gives RUN_INPUT_CHANGED (a file that grows stops being read one
+// chunk past its size). For another kind of input (a pipe) the bytes read
+// must give lDataSize. Memory is constant in the input size; runs on several
 // threads share nothing.
 RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE *key,
                            std::FILE *output, const RunHooks &hooks);

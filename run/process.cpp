@@ -11,6 +11,7 @@
 #include "filerun.h"
 #include "progress.h"
 #include "resource.h"
+#include "sysfile.h"
 #include "vantrelwin.h"
 
 FILE *fInFile = nullptr;
@@ -81,6 +82,8 @@ static const char *FailureMessage(RunStatus status)
         return "Cannot read input file";
     case RUN_CANNOT_OPEN_KEY:
         return "Cannot open key file";
+    case RUN_INPUT_CHANGED:
+        return "Input file changed during the run";
     default:
         return "Cannot write output file";
     }
@@ -114,7 +117,8 @@ void Algorithm(int mMode, const char *szInFile, const char *szOutFile)
     }
     // Opening the output empties it: were it the input or the key under
     // another name, that file would be lost before it is read.
-    if (OutputNamesInputOrKey(szOutFile, szInFile, szKeyFile)) {
+    if (OutputNamesInputOrKey(Utf8FromAnsi(szOutFile), Utf8FromAnsi(szInFile),
+                              Utf8FromAnsi(szKeyFile))) {
         ShowError("Output file must differ from input and key files");
         CloseStream(&fInFile);
         CloseStream(&fKeyFile);

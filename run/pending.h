@@ -1,20 +1,11 @@
-// Outputs written under a temporary name in their destination folder and
-// renamed into place only when complete, so that a failure or an interrupt
-// leaves no partial file and an existing output untouched.
+// Outputs written under a temporary name in their destination folder and put
+// in place only when complete, so that a failure, an interrupt or a crash
+// leaves no partial file and an existing output untouched. Names are UTF-8
+// (see sysfile.h). Safe to use from several threads.
 #pragma once
 
 #include <cstdio>
 #include <string>
-
-// Makes an interrupt (SIGINT, SIGTERM, SIGHUP on POSIX; Ctrl+C, Ctrl+Break
-// and closing the console on Windows) remove every pending output and end
-// the process as the interrupt would have. Call once, before any thread
-// starts.
-void InstallInterruptCleanup();
-
-// `notice` is called on an interrupt, after the pending outputs are gone and
-// just before the process ends; null for none. It may only write to stderr.
-void SetInterruptNotice(void (*notice)());
 
 struct PendingOutput {
     std::string finalPath;
@@ -23,7 +14,7 @@ struct PendingOutput {
 };
 
 // Creates a new, empty temporary file in the folder of `finalPath`, open for
-// writing, and registers it for removal on interrupt. On failure returns
+// writing, and registers it for AbandonPendingOutputs. On failure returns
 // false with the system's reason in *reason.
 bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
                          std::string *reason);
@@ -42,6 +33,12 @@ CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::stri
 
 // Closes the stream and removes the temporary file.
 void DiscardPendingOutput(PendingOutput *pending);
+
+// For a process about to end (an interrupt): removes every registered
+// temporary file and keeps any from being created or put in place from now
+// on; the calling thread must not hold pending outputs of its own in the
+// middle of a create or commit. Never returns the lock it takes.
+void AbandonPendingOutputs();
 
 // The system's text for an error number (errno).
 std::string SystemErrorText(int error);

@@ -1,43 +1,32 @@
-// Pending outputs and their removal on interrupt. One lock guards the
-// registry of temporary files; creating a temporary file and renaming it
-// into place happen under that lock, and the interrupt takes it for good
-// before removing what is registered, so no temporary file can appear or
-// vanish behind its back.
+// Pending outputs. One lock guards the registry of temporary files; creating
+// a temporary file and renaming it into place happen under that lock, and
+// AbandonPendingOutputs takes it for good before removing what is
+// registered, so no temporary file can appear or vanish behind its back.
 #include "pending.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "bytestream.h"
-#include "paths.h"
+#include "sysfile.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
-#include <csignal>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 static std::mutex g_lock;
 static std::vector<std::string> g_temps;  // registered temporary files
-static void (*g_notice)();
 static std::atomic<unsigned> g_serial{0};
-
-void SetInterruptNotice(void (*notice)())
-{
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_notice = notice;
-}
 
 static void Unregister(const std::string &path)
 {
@@ -101,29 +90,14 @@ static std::string WindowsErrorText(DWORD error)
     return std::string(buffer, length);
 }
 
-static BOOL WINAPI OnConsoleEvent(DWORD)
-{
-    g_lock.lock();  // held until the process ends
-    for (const std::string &path : g_temps)
-        DeleteFileA(path.c_str());  // open with delete sharing: gone once closed
-    if (g_notice)
-        g_notice();
-    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
-    return TRUE;
-}
-
-void InstallInterruptCleanup()
-{
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-}
-
 // Creates temp as a new file open for writing. Returns nullptr with
 // *bExists set when the name is taken, or with *reason when creation fails.
 static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::string *reason)
 {
-    // Delete sharing lets the interrupt remove it while it is open.
-    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Delete sharing lets an interrupt remove it while it is open.
+    HANDLE file = CreateFileW(WidePath(temp).c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         *bExists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -138,7 +112,7 @@ static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::str
             _close(descriptor);
         else
             CloseHandle(file);
-        DeleteFileA(temp.c_str());
+        RemoveFile(temp);
     }
     return stream;
 }
@@ -147,7 +121,7 @@ static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
                                     std::string *reason)
 {
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (MoveFileExA(pending.tempPath.c_str(), pending.finalPath.c_str(), flags))
+    if (MoveFileExW(WidePath(pending.tempPath).c_str(), WidePath(pending.finalPath).c_str(), flags))
         return COMMIT_DONE;
     DWORD error = GetLastError();
     if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
@@ -156,48 +130,7 @@ static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
     return COMMIT_FAILED;
 }
 
-static void RemoveFile(const std::string &path)
-{
-    DeleteFileA(path.c_str());
-}
-
 #else  // POSIX
-
-static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
-
-static void WaitForInterrupt(sigset_t set)
-{
-    int number = 0;
-    while (sigwait(&set, &number) != 0) {
-    }
-    g_lock.lock();  // held until the process ends
-    for (const std::string &path : g_temps)
-        unlink(path.c_str());
-    if (g_notice)
-        g_notice();
-    // End as the signal itself would have, so that the caller sees it.
-    std::signal(number, SIG_DFL);
-    sigset_t one;
-    sigemptyset(&one);
-    sigaddset(&one, number);
-    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-    raise(number);
-    _exit(128 + number);
-}
-
-void InstallInterruptCleanup()
-{
-    // A full file system or a size limit should fail a write, not kill us.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-    sigset_t set;
-    sigemptyset(&set);
-    for (int number : kInterrupts)
-        sigaddset(&set, number);
-    // Blocked here and in every thread started later; one thread takes them.
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread(WaitForInterrupt, set).detach();
-}
 
 static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::string *reason)
 {
@@ -211,7 +144,7 @@ static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::str
     if (!stream) {
         *reason = SystemErrorText(errno);
         close(descriptor);
-        unlink(temp.c_str());
+        RemoveFile(temp);
     }
     return stream;
 }
@@ -238,11 +171,6 @@ static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
         return COMMIT_DONE;
     *reason = SystemErrorText(errno);
     return COMMIT_FAILED;
-}
-
-static void RemoveFile(const std::string &path)
-{
-    unlink(path.c_str());
 }
 
 #endif
@@ -300,4 +228,11 @@ void DiscardPendingOutput(PendingOutput *pending)
     std::lock_guard<std::mutex> hold(g_lock);
     RemoveFile(pending->tempPath);
     Unregister(pending->tempPath);
+}
+
+void AbandonPendingOutputs()
+{
+    g_lock.lock();  // held until the process ends
+    for (const std::string &path : g_temps)
+        RemoveFile(path);  // Windows: open with delete sharing, gone once closed
 }
