@@ -15,7 +15,7 @@
 
 namespace driver {
 
-constexpr DWORD kWindowTimeout = 20000;  // allows for a slow start of Wine
+constexpr DWORD kWindowTimeout = 60000;  // allows for Wine emulated on a busy machine
 
 inline bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs = kWindowTimeout)
 {
