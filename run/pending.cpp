@@ -38,16 +38,16 @@ static void Unregister(const std::string &path)
     }
 }
 
+// A short name of its own beside the output, whatever the output's length:
+// ".vantrel-PID-N.tmp" (hidden on POSIX, and easy to recognise).
 static std::string TempName(const std::string &finalPath)
 {
-    std::string folder = FolderPart(finalPath);
-    std::string base = finalPath.substr(folder.size());
 #ifdef _WIN32
     unsigned long process = GetCurrentProcessId();
 #else
     unsigned long process = static_cast<unsigned long>(getpid());
 #endif
-    return folder + "." + base + "." + std::to_string(process) + "-" +
+    return FolderPart(finalPath) + ".vantrel-" + std::to_string(process) + "-" +
            std::to_string(g_serial.fetch_add(1)) + ".tmp";
 }
 

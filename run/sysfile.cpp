@@ -33,6 +33,10 @@ std::string BaseName(const std::string &path)
 
 #ifdef _WIN32
 
+// Names from this length on would hit the system's classic path limit
+// (MAX_PATH with its terminator) somewhere: a temporary name beside them.
+constexpr std::size_t kShortPathLimit = 240;
+
 std::wstring WidePath(const std::string &path)
 {
     if (path.empty())
@@ -47,7 +51,19 @@ std::wstring WidePath(const std::string &path)
     // A NUL inside the name would cut it short at the system: no such file.
     if (wide.find(L'\0') != std::wstring::npos)
         return std::wstring();
-    return wide;
+    if (wide.size() < kShortPathLimit || wide.compare(0, 4, L"\\\\?\\") == 0)
+        return wide;
+    // Longer names reach the system whole only as full paths marked \\?\,
+    // which the system takes as they stand: no relative parts, no slashes.
+    DWORD fullLength = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (fullLength == 0)
+        return wide;
+    std::wstring full(fullLength, L'\0');
+    fullLength = GetFullPathNameW(wide.c_str(), fullLength, &full[0], nullptr);
+    full.resize(fullLength);
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
+    return L"\\\\?\\" + full;
 }
 
 std::string Utf8FromWide(const wchar_t *text)

@@ -24,7 +24,8 @@ std::string BaseName(const std::string &path);
 
 #ifdef _WIN32
 // `path` in UTF-16 for the wide interfaces; empty when it is not valid UTF-8
-// (an empty name opens nothing).
+// (an empty name opens nothing). A long name comes as a full path marked
+// \\?\, so that names past the classic 260-character limit work too.
 std::wstring WidePath(const std::string &path);
 
 // UTF-16 text (a wide argument or name) as UTF-8.
