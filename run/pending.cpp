@@ -90,12 +90,28 @@ static std::string WindowsErrorText(DWORD error)
     return std::string(buffer, length);
 }
 
+// Marks an open file for deletion, or lifts the mark. While it is marked
+// the system deletes the file when its last handle closes, which a killed
+// or crashed process does too.
+static bool MarkForDeletion(HANDLE file, bool bDelete)
+{
+    FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(bDelete)};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+// The temporary file is to be put in place: closing it must keep it.
+static void KeepWhenClosed(std::FILE *stream)
+{
+    MarkForDeletion(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), false);
+}
+
 // Creates temp as a new file open for writing. Returns nullptr with
 // *bExists set when the name is taken, or with *reason when creation fails.
 static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::string *reason)
 {
     // Delete sharing lets an interrupt remove it while it is open.
-    HANDLE file = CreateFileW(WidePath(temp).c_str(), GENERIC_WRITE,
+    HANDLE file = CreateFileW(WidePath(temp).c_str(), GENERIC_WRITE | DELETE,
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -104,6 +120,9 @@ static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::str
         *reason = WindowsErrorText(error);
         return nullptr;
     }
+    // Where the file system cannot mark it, a kill leaves it behind (as on
+    // POSIX), named so that it is recognised.
+    MarkForDeletion(file, true);
     int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
     std::FILE *stream = descriptor == -1 ? nullptr : _fdopen(descriptor, "wb");
     if (!stream) {
@@ -128,6 +147,42 @@ static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
         return COMMIT_EXISTS;
     *reason = WindowsErrorText(error);
     return COMMIT_FAILED;
+}
+
+bool CanReplaceOutput(const std::string &finalPath, std::string *reason)
+{
+    std::wstring wide = WidePath(finalPath);
+    if (wide.empty()) {
+        *reason = "not a valid file name";
+        return false;
+    }
+    // Write and delete access with all sharing offered: refused where the
+    // replacing rename would be, without truncating anything.
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return true;  // a new output, in a folder that exists
+        *reason = WindowsErrorText(error);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool bDisk = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!bDisk) {
+        *reason = "not a file on disk";
+        return false;
+    }
+    // The read-only mark is checked here too: an administrator's open for
+    // writing may pass it, the rename never does.
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+        *reason = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? "it is a folder"
+                                                                   : "it is read-only";
+        return false;
+    }
+    return true;
 }
 
 #else  // POSIX
@@ -202,6 +257,10 @@ CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::stri
 {
     bool synced = SyncStreamToDisk(pending->stream);
     int syncError = errno;
+#ifdef _WIN32
+    if (synced)
+        KeepWhenClosed(pending->stream);
+#endif
     bool closed = std::fclose(pending->stream) == 0;
     int closeError = errno;
     pending->stream = nullptr;
@@ -234,5 +293,5 @@ void AbandonPendingOutputs()
 {
     g_lock.lock();  // held until the process ends
     for (const std::string &path : g_temps)
-        RemoveFile(path);  // Windows: open with delete sharing, gone once closed
+        RemoveFile(path);  // Windows: marked for deletion, gone once closed
 }

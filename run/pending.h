@@ -14,8 +14,10 @@ struct PendingOutput {
 };
 
 // Creates a new, empty temporary file in the folder of `finalPath`, open for
-// writing, and registers it for AbandonPendingOutputs. On failure returns
-// false with the system's reason in *reason.
+// writing, and registers it for AbandonPendingOutputs. On Windows the file is
+// marked for deletion until it is put in place, so that the system removes
+// it however the process ends (killed, crashed). On failure returns false
+// with the system's reason in *reason.
 bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
                          std::string *reason);
 
@@ -33,6 +35,16 @@ CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::stri
 
 // Closes the stream and removes the temporary file.
 void DiscardPendingOutput(PendingOutput *pending);
+
+#ifdef _WIN32
+// Whether a commit that replaces could put an output at `finalPath` as
+// things stand, asked before the work starts: true when nothing has that
+// name in an existing folder, or when the file there opens for writing and
+// deletion with others' sharing respected (not read-only, not a folder or a
+// device, not held open by someone who shares neither). Changes nothing; on
+// false gives the system's reason in *reason.
+bool CanReplaceOutput(const std::string &finalPath, std::string *reason);
+#endif
 
 // For a process about to end (an interrupt): removes every registered
 // temporary file and keeps any from being created or put in place from now
