@@ -1,14 +1,18 @@
 // The transformation run: checks, opening order, the progress dialog, the
-// engine over the shared file layer, closing order and what a failure leaves.
+// engine over the shared file layer into a pending output, closing order and
+// what a failure leaves.
 #include "process.h"
 
 #include <commctrl.h>
+
+#include <string>
 
 #include "encode.h"
 #include "filechk.h"
 #include "filemngr.h"
 #include "fileid.h"
 #include "filerun.h"
+#include "pending.h"
 #include "progress.h"
 #include "resource.h"
 #include "sysfile.h"
@@ -24,15 +28,13 @@ static void ShowError(const char *pszMessage)
     MessageBoxA(hwndMain, pszMessage, "ERROR", MB_ICONERROR);
 }
 
-// Closes *stream and clears it; false when the close failed (for the
-// output: what was still buffered did not reach the file).
-static bool CloseStream(FILE **stream)
+// Closes an input stream (the input, the key) and clears it.
+static void CloseStream(FILE **stream)
 {
-    if (!*stream)
-        return true;
-    bool bClosed = fclose(*stream) == 0;
-    *stream = nullptr;
-    return bClosed;
+    if (*stream) {
+        fclose(*stream);
+        *stream = nullptr;
+    }
 }
 
 // The thread takes no messages from the queue while the engine works, so
@@ -83,7 +85,7 @@ static const char *FailureMessage(RunStatus status)
     case RUN_CANNOT_OPEN_KEY:
         return "Cannot open key file";
     case RUN_INPUT_CHANGED:
-        return "Input file changed during the run";
+        return "Input file changed during the run: nothing was written";
     default:
         return "Cannot write output file";
     }
@@ -115,22 +117,28 @@ void Algorithm(int mMode, const char *szInFile, const char *szOutFile)
         CloseStream(&fInFile);
         return;
     }
-    // Opening the output empties it: were it the input or the key under
-    // another name, that file would be lost before it is read.
-    if (OutputNamesInputOrKey(Utf8FromAnsi(szOutFile), Utf8FromAnsi(szInFile),
-                              Utf8FromAnsi(szKeyFile))) {
+    // Replacing the input or the key under another name would lose that
+    // file.
+    std::string outPath = Utf8FromAnsi(szOutFile);
+    if (OutputNamesInputOrKey(outPath, Utf8FromAnsi(szInFile), Utf8FromAnsi(szKeyFile))) {
         ShowError("Output file must differ from input and key files");
         CloseStream(&fInFile);
         CloseStream(&fKeyFile);
         return;
     }
-    fOutFile = fopen(szOutFile, "wb");
-    if (!fOutFile) {
+    // The result goes to a temporary file beside the output and takes the
+    // output's name only when it is complete: until then that name keeps
+    // what it held. An output that could not be replaced is refused now,
+    // before the user waits for the run.
+    PendingOutput pending;
+    std::string reason;
+    if (!CanReplaceOutput(outPath, &reason) || !CreatePendingOutput(outPath, &pending, &reason)) {
         ShowError("Cannot open output file");
         CloseStream(&fInFile);
         CloseStream(&fKeyFile);
         return;
     }
+    fOutFile = pending.stream;
 
     ShowProgress(mMode, szInFile, szOutFile);
     RunHooks hooks{StepProgress, nullptr, nullptr};
@@ -138,43 +146,16 @@ void Algorithm(int mMode, const char *szInFile, const char *szOutFile)
     EndProgress();
 
     CloseStream(&fInFile);
-    bool bOutputClosed = CloseStream(&fOutFile);
-    CloseStream(&fKeyFile);
-    if (status == RUN_OK && !bOutputClosed)
+    // The commit or the discard closes the output and leaves no temporary
+    // file; a failed commit leaves the output's name as it was.
+    fOutFile = nullptr;
+    if (status != RUN_OK)
+        DiscardPendingOutput(&pending);
+    else if (CommitPendingOutput(&pending, true, &reason) != COMMIT_DONE)
         status = RUN_CANNOT_WRITE_OUTPUT;
-    if (status == RUN_OK)
-        return;
-    // The output holds a part of the result only: it must not pass for a
-    // good file.
-    remove(szOutFile);
-    ShowError(FailureMessage(status));
-}
-
-int NextByte()
-{
-    int iCurByte = fgetc(fInFile);
-    return iCurByte == EOF ? -1 : iCurByte;
-}
-
-int NextKeyVal()
-{
-    if (!fKeyFile)
-        return -1;
-    int iNextKeyByte = fgetc(fKeyFile);
-    if (iNextKeyByte == EOF) {
-        // The key stream starts over at the key file's first byte.
-        fclose(fKeyFile);
-        fKeyFile = fopen(szKeyFile, "rb");
-        if (!fKeyFile)
-            return -1;
-        iNextKeyByte = fgetc(fKeyFile);
-    }
-    return iNextKeyByte == EOF ? -1 : iNextKeyByte;
-}
-
-void OutputChar(int iOutChar)
-{
-    fputc(static_cast<unsigned char>(iOutChar), fOutFile);
+    CloseStream(&fKeyFile);
+    if (status != RUN_OK)
+        ShowError(FailureMessage(status));
 }
 
 void Increment()

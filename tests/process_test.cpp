@@ -77,6 +77,15 @@ FILE *__cdecl SelectiveFopen(const char *path, const char *mode)
 
 const Bytes kOld = {'o', 'l', 'd'};
 
+// The run's temporary files left in `folder`.
+int Leftovers(const fs::path &folder)
+{
+    int count = 0;
+    for (const auto &entry : fs::directory_iterator(folder))
+        count += entry.path().filename().string().rfind(".vantrel-", 0) == 0;
+    return count;
+}
+
 // A main window with the program's menu, and a temporary folder.
 class RunTest : public testing::Test {
 protected:
@@ -94,11 +103,14 @@ protected:
     Bytes Read(const std::string &name) const { return ReadFileBytes(At(name)); }
     static void UseKey(const std::string &path) { std::snprintf(szKeyFile, sizeof szKeyFile, "%s", path.c_str()); }
 
-    // Runs Algorithm: it must show `error` alone (nothing if empty) and leave nothing open.
+    // Runs Algorithm: it must show `error` alone (nothing if empty) and leave
+    // nothing open, and no temporary file beside the output.
     void Run(int mode, const std::string &in, const std::string &out, const std::string &error = "")
     {
         Algorithm(mode, in.c_str(), out.c_str());
         EXPECT_TRUE(!fInFile && !fKeyFile && !fOutFile && !hProgress) << "a stream or the dialog is left";
+        fs::path folder = fs::absolute(out).parent_path();
+        EXPECT_EQ(fs::is_directory(folder) ? Leftovers(folder) : 0, 0) << "a temporary file is left";
         std::vector<MessageBoxCapture::Shown> shown = messages_.Take();
         ASSERT_EQ(shown.size(), error.empty() ? 0u : 1u) << (shown.empty() ? "no message" : shown[0].text);
         if (error.empty())
@@ -123,37 +135,55 @@ TEST_F(RunTest, WholeFilesGiveTheEngineBytesAndBackUnderTheProgressDialog)
         {0, 7, 0}, {5, 1, 5}, {100, 0, 100}, {101, 37, 101}, {250, 5000, 125}, {10000, 3, 101},
         {70000, 37, 100}, {5000, KEY_IN_MEMORY_LIMIT + 17, 102},
     };
+    // Full names of up to 255 characters, the most the dialogs give: the
+    // temporary file beside "sealed" has a longer one.
+    const fs::path deep = At(std::string(248 - folder_.Path().size() - 1, 'd'));
+    fs::create_directory(deep);
+    auto at = [&](const char *name) { return (deep / name).string(); };
+    ASSERT_EQ(at("sealed").size(), 255u);
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "input " << c.input << " key " << c.key);
         Bytes plain = RandomBytes(rng_, c.input), key = RandomBytes(rng_, c.key);
-        Write("plain", plain);
-        Write("key", key);
-        Write("sealed", kOld);  // an existing output is replaced; "back" is new at first
-        UseKey(At("key"));
+        WriteFileBytes(at("plain"), plain);
+        WriteFileBytes(at("key"), key);
+        for (const char *out : {"sealed", "back"})
+            WriteFileBytes(at(out), kOld);  // replaced, and only at the end
+        UseKey(at("key"));
         for (int mode : {ENCRYPT, DECRYPT}) {
-            std::string in = At(mode == ENCRYPT ? "plain" : "sealed");
-            std::string out = At(mode == ENCRYPT ? "sealed" : "back");
+            std::string in = at(mode == ENCRYPT ? "plain" : "sealed");
+            std::string out = at(mode == ENCRYPT ? "sealed" : "back");
             ProgressWatch watch;
+            int oldAtStep = 0;
+            watch.atStep = [&](int) { oldAtStep += ReadFileBytes(out) == kOld && Leftovers(deep) == 1; };
             Run(mode, in, out);
+            EXPECT_EQ(oldAtStep, watch.steps) << "the output as it was, a temporary file beside it";
             EXPECT_EQ(watch.dialogs, 1) << "one progress dialog, owned by the main window";
             std::string header = mode == ENCRYPT ? "Encrypting..." : "Decrypting...";
-            EXPECT_EQ(watch.texts, (std::vector<std::string>{header, in, out, At("key")}));
+            EXPECT_EQ(watch.texts, (std::vector<std::string>{header, in, out, at("key")}));
             EXPECT_TRUE(watch.range.iLow == 1 && watch.range.iHigh == 100);
             EXPECT_EQ(watch.steps, c.steps);
             EXPECT_EQ(watch.unpainted, 0) << "painted after each step";
             EXPECT_FALSE(IsWindow(watch.dialog)) << "destroyed at the end of the run";
         }
-        EXPECT_TRUE(Read("sealed") == ReferenceOutput(ENCRYPT, plain, key));
-        EXPECT_TRUE(Read("back") == plain);
+        EXPECT_TRUE(ReadFileBytes(at("sealed")) == ReferenceOutput(ENCRYPT, plain, key));
+        EXPECT_TRUE(ReadFileBytes(at("back")) == plain);
     }
 }
 
 TEST_F(RunTest, FailuresInTheirOrderLeaveEveryFileAlone)
 {
     const std::string in = "long-input.data", kDiffer = "Output file must differ from input and key files";
+    const std::string kCannotOpen = "Cannot open output file";
     const Bytes input = RandomBytes(rng_, 1000), key = {1, 2, 3};
     Write(in, input);
     Write("key", key);
+    // Outputs that could not be replaced: read-only, and held open by
+    // someone who lets others write but not delete.
+    Write("readonly", kOld);
+    SetFileAttributesA(At("readonly").c_str(), FILE_ATTRIBUTE_READONLY);
+    Write("held", kOld);
+    HANDLE held = CreateFileA(At("held").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     CreateDirectoryA(At("folder").c_str(), nullptr);
     ASSERT_TRUE(CreateHardLinkA(At("link").c_str(), At(in).c_str(), nullptr));
     char shortName[MAX_PATH] = "";
@@ -177,7 +207,10 @@ TEST_F(RunTest, FailuresInTheirOrderLeaveEveryFileAlone)
         {in, "key", shortName, {}, kDiffer},
         {in, "key", "link", {}, kDiffer},
         {in, "key", "..\\" + fs::path(folder_.Path()).filename().string() + "\\KEY", {}, kDiffer},
-        {in, "key", "folder", {}, "Cannot open output file"},
+        {in, "key", "folder", {}, kCannotOpen},
+        {in, "key", "nofolder\\out", {}, kCannotOpen},
+        {in, "key", "readonly", {}, kCannotOpen},
+        {in, "key", "held", {}, kCannotOpen},
     };
     const fs::path before = fs::current_path();
     fs::current_path(folder_.Path());
@@ -193,13 +226,15 @@ TEST_F(RunTest, FailuresInTheirOrderLeaveEveryFileAlone)
             EXPECT_EQ(GetMenuState(GetMenu(hwndMain), id, MF_BYCOMMAND) & MF_GRAYED,
                       row.message == "Bad key file" ? MF_GRAYED : 0u);
         EXPECT_EQ(watch.dialogs, 0);
-        EXPECT_TRUE(Read(in) == input && Read("key") == key);
-        EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"folder", "key", "link", in}));
+        EXPECT_TRUE(Read(in) == input && Read("key") == key && Read("readonly") == kOld && Read("held") == kOld);
+        EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"folder", "held", "key", "link", in, "readonly"}));
     }
     fs::current_path(before);
+    CloseHandle(held);
+    SetFileAttributesA(At("readonly").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST_F(RunTest, FailuresDuringTheRunDeleteTheOutput)
+TEST_F(RunTest, FailuresDuringTheRunKeepTheOutputAsItWas)
 {
     // Wine's view of this process's memory opens, and fails at its first read.
     const std::string unreadable = "Z:\\proc\\self\\mem";
@@ -209,33 +244,49 @@ TEST_F(RunTest, FailuresDuringTheRunDeleteTheOutput)
     bool small = GetDiskFreeSpaceExA(volume.c_str(), nullptr, &total, &room) && total.QuadPart <= (1u << 20);
     if (!small)
         std::printf("No small volume at " VANTREL_FULL_DISK ": no full-disk check.\n");
-    Write("in", RandomBytes(rng_, 3 << 20));
+    const std::uintmax_t size = 3 << 20;
     Write("just-more", RandomBytes(rng_, static_cast<std::size_t>(room.QuadPart) + 100));
-    // A key too long to be held in memory is read all through the run.
-    const struct { std::string input, key, output; int keyAtFirstStep; const char *message; } table[] = {
-        {unreadable, "key", "out", -1, "Cannot read input file"},
-        {"in", unreadable, "out", -1, "Cannot open key file"},
-        {"in", "key", "out", 0, "Cannot open key file"},
-        {"in", "key", "out", 1000, "Cannot open key file"},
-        {"in", "key", volume + "out", -1, "Cannot write output file"},
-        {"just-more", "key", volume + "out", -1, "Cannot write output file"},
+    const std::string kChanged = "Input file changed during the run: nothing was written";
+    // At the first step of the bar: a file resized (none when `resize` is
+    // empty). A key too long to be held in memory is read all through the
+    // run; an input that grows or shrinks is no longer the one measured.
+    const struct {
+        std::string input, key, output;
+        std::string resize;
+        std::uintmax_t to;
+        const char *message;
+    } table[] = {
+        {unreadable, "key", "out", "", 0, "Cannot read input file"},
+        {"in", unreadable, "out", "", 0, "Cannot open key file"},
+        {"in", "key", "out", "key", 0, "Cannot open key file"},
+        {"in", "key", "out", "key", 1000, "Cannot open key file"},
+        {"in", "key", "out", "in", size + 100000, kChanged.c_str()},
+        {"in", "key", "new", "in", 1000, kChanged.c_str()},  // a new output stays absent
+        {"in", "key", volume + "out", "", 0, "Cannot write output file"},
+        {"just-more", "key", volume + "out", "", 0, "Cannot write output file"},
     };
     for (const auto &row : table) {
         SCOPED_TRACE(row.message + (" to " + row.output));
-        if (row.output != "out" && !small)
+        if (row.output != "out" && row.output != "new" && !small)
             continue;
+        Write("in", RandomBytes(rng_, size));
         Write("key", RandomBytes(rng_, KEY_IN_MEMORY_LIMIT + 100));
-        Write(row.output, kOld);
+        if (row.output != "new")
+            Write(row.output, kOld);
         UseKey(At(row.key));
         ProgressWatch watch;
         std::error_code resized;
         watch.atStep = [&](int step) {
-            if (step == 1 && row.keyAtFirstStep >= 0)
-                fs::resize_file(At("key"), row.keyAtFirstStep, resized);
+            if (step == 1 && !row.resize.empty())
+                fs::resize_file(At(row.resize), row.to, resized);
         };
         Run(ENCRYPT, At(row.input), At(row.output), row.message);
-        EXPECT_TRUE(row.keyAtFirstStep < 0 || watch.steps < 100) << "the run ended early";
-        EXPECT_FALSE(fs::exists(At(row.output)));
+        EXPECT_FALSE(resized) << resized.message();
+        EXPECT_TRUE(row.resize.empty() || row.to > size || watch.steps < 100) << "the run ended early";
+        if (row.output == "new")
+            EXPECT_FALSE(fs::exists(At(row.output)));
+        else
+            EXPECT_TRUE(Read(row.output) == kOld);
     }
 }
 
