@@ -316,4 +316,47 @@ TEST_F(EndToEnd, BadFilenameCancelAndBadKeyFile)
     QuitWithCtrlQ();
 }
 
+// Killed in the middle of an Encrypt that replaces a file (as Task Manager
+// or a crash would end it), the program leaves that file as it was: the new
+// bytes go to a temporary file beside it, which goes with the process.
+TEST_F(EndToEnd, KilledMidRunLeavesTheOutputAsItWas)
+{
+    Cancel(about_);
+    const Bytes old = {'o', 'l', 'd'};
+    WriteFileBytes(Path("docs\\big.bin"), Bytes(24 << 20, 7));  // still at work when it is killed
+    WriteFileBytes(Path("docs\\big.vtl"), old);
+    auto temporarySizes = [&] {
+        std::vector<std::uintmax_t> sizes;
+        std::error_code gone;
+        for (const auto &entry : fs::directory_iterator(Path("docs"))) {
+            if (entry.path().filename().string().rfind(".vantrel-", 0) == 0)
+                sizes.push_back(entry.file_size(gone));
+        }
+        return sizes;
+    };
+    SetKeyTo(KeyPath());
+    Choose(OpenDialog('E', kEncryptTitle), Path("docs\\big.bin"));
+    HWND save = program_.WaitForDialog(kEncryptSaveTitle), prompt = nullptr;
+    std::string error;
+    ASSERT_TRUE(save && ChooseInFileDialog(save, Path("docs\\big.vtl"), &error)) << error;
+    // The save dialog asks whether to replace the file: Yes.
+    ASSERT_TRUE(WaitUntil([&] {
+        for (HWND window : program_.Windows())
+            prompt = window != save && GetWindow(window, GW_OWNER) == save ? window : prompt;
+        return prompt != nullptr;
+    })) << program_.DescribeWindows();
+    ASSERT_TRUE(BringToFront(prompt));
+    Press(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] {
+        std::vector<std::uintmax_t> sizes = temporarySizes();
+        return sizes.size() == 1 && sizes[0] > 0;
+    })) << "no temporary file filling up beside the output";
+    ASSERT_TRUE(program_.Suspend());
+    EXPECT_EQ(temporarySizes().size(), 1u) << "the run is still under way";
+    EXPECT_EQ(ReadFileBytes(Path("docs\\big.vtl")), old);
+    program_.Kill();
+    EXPECT_EQ(ReadFileBytes(Path("docs\\big.vtl")), old);
+    EXPECT_TRUE(temporarySizes().empty()) << "the temporary file is left";
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <chrono>
 #include <functional>
@@ -121,6 +122,30 @@ public:
         return running;
     }
 
+    // Stops every thread of the program where it is, for a look at what it
+    // has done so far; false if none could be stopped.
+    bool Suspend() const
+    {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        THREADENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        int stopped = 0;
+        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+            HANDLE thread = entry.th32OwnerProcessID == id_
+                                ? OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, entry.th32ThreadID)
+                                : nullptr;
+            if (!thread)
+                continue;
+            // Asking for its registers waits until it has really stopped.
+            CONTEXT context = {};
+            context.ContextFlags = CONTEXT_CONTROL;
+            stopped += SuspendThread(thread) != static_cast<DWORD>(-1) && GetThreadContext(thread, &context);
+            CloseHandle(thread);
+        }
+        CloseHandle(snapshot);
+        return stopped > 0;
+    }
+
     // The program's exit code, or -1000 if it does not end in time.
     long WaitForExit(DWORD timeoutMs = kWindowTimeout)
     {
@@ -222,18 +247,22 @@ inline bool ChooseInFileDialog(HWND dialog, const std::string &path, std::string
         *error = "the dialog's file-name field does not take the keyboard";
         return false;
     }
-    Press(VK_END);
-    Press(VK_HOME, {VK_SHIFT});
-    for (unsigned char c : path) {  // as characters, whatever the keyboard layout
-        SendKey(0, KEYEVENTF_UNICODE, c, 0);
-        SendKey(0, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, c, 5);
+    // Over all the field holds. Wine may lose the Shift of the selection
+    // (as it may lose an Alt): then once more.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Press(VK_END);
+        Press(VK_HOME, {VK_SHIFT});
+        for (unsigned char c : path) {  // as characters, whatever the keyboard layout
+            SendKey(0, KEYEVENTF_UNICODE, c, 0);
+            SendKey(0, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, c, 5);
+        }
+        if (WaitUntil([&] { return LiveTextOf(field) == path; }, 3000)) {
+            Press(VK_RETURN);
+            return true;
+        }
     }
-    if (!WaitUntil([&] { return LiveTextOf(field) == path; }, 3000)) {
-        *error = "the field holds \"" + LiveTextOf(field) + "\" instead of \"" + path + "\"";
-        return false;
-    }
-    Press(VK_RETURN);
-    return true;
+    *error = "the field holds \"" + LiveTextOf(field) + "\" instead of \"" + path + "\"";
+    return false;
 }
 
 }  // namespace driver
