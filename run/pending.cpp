@@ -175,8 +175,8 @@ bool CanReplaceOutput(const std::string &finalPath, std::string *reason)
         *reason = "not a file on disk";
         return false;
     }
-    // The read-only mark is checked here too: an administrator's open for
-    // writing may pass it, the rename never does.
+    // The read-only mark is asked for itself: an administrator's open for
+    // writing may pass over it, and a replacing rename must not.
     if (info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
         *reason = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? "it is a folder"
                                                                    : "it is read-only";

@@ -325,15 +325,6 @@ TEST_F(EndToEnd, KilledMidRunLeavesTheOutputAsItWas)
     const Bytes old = {'o', 'l', 'd'};
     WriteFileBytes(Path("docs\\big.bin"), Bytes(24 << 20, 7));  // still at work when it is killed
     WriteFileBytes(Path("docs\\big.vtl"), old);
-    auto temporarySizes = [&] {
-        std::vector<std::uintmax_t> sizes;
-        std::error_code gone;
-        for (const auto &entry : fs::directory_iterator(Path("docs"))) {
-            if (entry.path().filename().string().rfind(".vantrel-", 0) == 0)
-                sizes.push_back(entry.file_size(gone));
-        }
-        return sizes;
-    };
     SetKeyTo(KeyPath());
     Choose(OpenDialog('E', kEncryptTitle), Path("docs\\big.bin"));
     HWND save = program_.WaitForDialog(kEncryptSaveTitle), prompt = nullptr;
@@ -348,15 +339,15 @@ TEST_F(EndToEnd, KilledMidRunLeavesTheOutputAsItWas)
     ASSERT_TRUE(BringToFront(prompt));
     Press(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] {
-        std::vector<std::uintmax_t> sizes = temporarySizes();
+        std::vector<std::uintmax_t> sizes = TemporaryFiles(Path("docs"));
         return sizes.size() == 1 && sizes[0] > 0;
     })) << "no temporary file filling up beside the output";
     ASSERT_TRUE(program_.Suspend());
-    EXPECT_EQ(temporarySizes().size(), 1u) << "the run is still under way";
+    EXPECT_EQ(TemporaryFiles(Path("docs")).size(), 1u) << "the run is still under way";
     EXPECT_EQ(ReadFileBytes(Path("docs\\big.vtl")), old);
     program_.Kill();
     EXPECT_EQ(ReadFileBytes(Path("docs\\big.vtl")), old);
-    EXPECT_TRUE(temporarySizes().empty()) << "the temporary file is left";
+    EXPECT_TRUE(TemporaryFiles(Path("docs")).empty()) << "the temporary file is left";
 }
 
 }  // namespace

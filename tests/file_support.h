@@ -50,6 +50,18 @@ private:
     fs::path path_;
 };
 
+// The sizes of the runs' temporary files (".vantrel-...") in `folder`.
+inline std::vector<std::uintmax_t> TemporaryFiles(const fs::path &folder)
+{
+    std::vector<std::uintmax_t> sizes;
+    std::error_code gone;
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().rfind(".vantrel-", 0) == 0)
+            sizes.push_back(entry.file_size(gone));
+    }
+    return sizes;
+}
+
 inline void WriteFileBytes(const std::string &path, const Bytes &bytes)
 {
     std::ofstream file(path, std::ios::binary);

@@ -77,15 +77,6 @@ FILE *__cdecl SelectiveFopen(const char *path, const char *mode)
 
 const Bytes kOld = {'o', 'l', 'd'};
 
-// The run's temporary files left in `folder`.
-int Leftovers(const fs::path &folder)
-{
-    int count = 0;
-    for (const auto &entry : fs::directory_iterator(folder))
-        count += entry.path().filename().string().rfind(".vantrel-", 0) == 0;
-    return count;
-}
-
 // A main window with the program's menu, and a temporary folder.
 class RunTest : public testing::Test {
 protected:
@@ -110,7 +101,7 @@ protected:
         Algorithm(mode, in.c_str(), out.c_str());
         EXPECT_TRUE(!fInFile && !fKeyFile && !fOutFile && !hProgress) << "a stream or the dialog is left";
         fs::path folder = fs::absolute(out).parent_path();
-        EXPECT_EQ(fs::is_directory(folder) ? Leftovers(folder) : 0, 0) << "a temporary file is left";
+        EXPECT_TRUE(!fs::is_directory(folder) || TemporaryFiles(folder).empty()) << "a temporary file is left";
         std::vector<MessageBoxCapture::Shown> shown = messages_.Take();
         ASSERT_EQ(shown.size(), error.empty() ? 0u : 1u) << (shown.empty() ? "no message" : shown[0].text);
         if (error.empty())
@@ -154,7 +145,7 @@ TEST_F(RunTest, WholeFilesGiveTheEngineBytesAndBackUnderTheProgressDialog)
             std::string out = at(mode == ENCRYPT ? "sealed" : "back");
             ProgressWatch watch;
             int oldAtStep = 0;
-            watch.atStep = [&](int) { oldAtStep += ReadFileBytes(out) == kOld && Leftovers(deep) == 1; };
+            watch.atStep = [&](int) { oldAtStep += ReadFileBytes(out) == kOld && TemporaryFiles(deep).size() == 1; };
             Run(mode, in, out);
             EXPECT_EQ(oldAtStep, watch.steps) << "the output as it was, a temporary file beside it";
             EXPECT_EQ(watch.dialogs, 1) << "one progress dialog, owned by the main window";
