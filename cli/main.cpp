@@ -1,6 +1,7 @@
 // vantrel-cli: Vantrel's cipher on the command line. Reads the command line,
 // names the outputs and hands the files to the batch; `selftest` checks this
 // build's arithmetic against the cipher's known answers.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,18 +12,23 @@
 #include "batch.h"
 #include "encode.h"
 #include "knownanswers.h"
-#include "paths.h"
+#include "console.h"
 #include "interrupt.h"
+#include "paths.h"
+#include "streams.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "unknown"
 #endif
 
 #ifdef _WIN32
-// The Windows command line comes unexpanded: let the C runtime expand
-// wildcards (*.txt) as a POSIX shell would.
+#include <windows.h>
+
+// The C runtime would expand wildcards in every argument, option values
+// included, through the ANSI code page: the program expands them itself,
+// in its inputs only (ExpandWildcards).
 extern "C" int _dowildcard;
-int _dowildcard = -1;
+int _dowildcard = 0;
 #endif
 
 constexpr int EXIT_OK = 0;
@@ -90,7 +96,7 @@ static void PrintHelp()
 
 static int UsageError(const std::string &problem)
 {
-    std::fprintf(stderr, "vantrel-cli: %s\nTry 'vantrel-cli --help'.\n", problem.c_str());
+    ConsoleLines("vantrel-cli: " + problem + "\nTry 'vantrel-cli --help'.\n");
     return EXIT_USAGE;
 }
 
@@ -152,7 +158,8 @@ static std::vector<BatchJob> NameOutputs(const std::vector<std::string> &inputs,
             job.output = output;
         } else if (decrypt && !HasVtlExtension(input)) {
             job.refusal = std::string("Input file name does not end in ") + VTL_EXTENSION +
-                          " (name the output with -o)";
+                          (toFolder ? " (decrypt it on its own with -o naming the output file)"
+                                    : " (name the output with -o)");
         } else if (toFolder) {
             job.output = JoinPath(output, DefaultOutputName(BaseName(input), decrypt));
         } else {
@@ -163,18 +170,52 @@ static std::vector<BatchJob> NameOutputs(const std::vector<std::string> &inputs,
     return jobs;
 }
 
-static int Transform(int mMode, int argc, char **argv)
+#ifdef _WIN32
+// `pattern` with * or ? in its last part: the names it matches, sorted, or
+// the pattern itself when none does (then reported as a missing file).
+static std::vector<std::string> ExpandWildcards(const std::string &pattern)
+{
+    std::string folder = FolderPart(pattern);
+    if (BaseName(pattern).find_first_of("*?") == std::string::npos)
+        return {pattern};
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(WidePath(pattern).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = Utf8FromWide(found.cFileName);
+            if (name != "." && name != "..")
+                names.push_back(folder + name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    if (names.empty())
+        names.push_back(pattern);
+    return names;
+}
+#else
+// A POSIX shell has expanded them already.
+static std::vector<std::string> ExpandWildcards(const std::string &pattern)
+{
+    return {pattern};
+}
+#endif
+
+static int Transform(int mMode, const std::vector<std::string> &args)
 {
     BatchOptions options{mMode, std::string(), false, false, DefaultJobs()};
     std::string output;
     bool haveKey = false, haveOutput = false;
     std::vector<std::string> inputs;
     bool optionsEnd = false;
+    std::size_t argc = args.size();
 
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
+    for (std::size_t i = 2; i < argc; ++i) {
+        const std::string &arg = args[i];
         if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-            inputs.push_back(arg);
+            for (const std::string &input : ExpandWildcards(arg))
+                inputs.push_back(input);
             continue;
         }
         if (arg == "--") {
@@ -201,7 +242,7 @@ static int Transform(int mMode, int argc, char **argv)
             if (at + 1 < arg.size())
                 value = arg.substr(at + 1);
             else if (i + 1 < argc)
-                value = argv[++i];
+                value = args[++i];
             else
                 return UsageError(std::string("option -") + letter + " needs a value");
             if (letter == 'k') {
@@ -229,42 +270,67 @@ static int Transform(int mMode, int argc, char **argv)
         return UsageError("no key file: give one with -k KEYFILE");
     if (inputs.empty())
         return UsageError("no input file");
-    bool toFolder = haveOutput && PathKindOf(output) == PATH_FOLDER;
+    std::size_t readers = std::count(inputs.begin(), inputs.end(), STDIO_NAME) +
+                          (options.keyPath == STDIO_NAME ? 1 : 0);
+    if (readers > 1)
+        return UsageError("standard input (-) can be read once only");
+    bool toStdout = output == STDIO_NAME;
+    bool toFolder = haveOutput && !toStdout && PathKindOf(output) == PATH_FOLDER;
+    if (readers == 1 && options.keyPath != STDIO_NAME && (!haveOutput || toFolder))
+        return UsageError("standard input (-) as INPUT needs -o naming the output file (or -o - "
+                          "for standard output)");
     if (haveOutput && !toFolder && inputs.size() > 1)
-        return UsageError("with several inputs, -o must name an existing folder: " + output);
+        return UsageError(toStdout ? "-o - (standard output) takes one INPUT"
+                                   : "with several inputs, -o must name an existing folder: " + output);
 
     std::vector<BatchJob> jobs = NameOutputs(inputs, output, toFolder, mMode == DECRYPT);
+    InstallInterruptCleanup();
     if (!CheckKeyFile(options.keyPath))
         return EXIT_FAILED;
-    InstallInterruptCleanup();
     return RunBatch(options, jobs) == 0 ? EXIT_OK : EXIT_FAILED;
 }
 
-int main(int argc, char **argv)
+static int Main(const std::vector<std::string> &args)
 {
-    if (argc < 2)
+    if (args.size() < 2)
         return UsageError("no command: encrypt, decrypt or selftest");
-    std::string command = argv[1];
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
+    const std::string &command = args[1];
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--")
             break;
-        if (std::strcmp(argv[i], "--help") == 0) {
+        if (args[i] == "--help") {
             PrintHelp();
             return EXIT_OK;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        if (args[i] == "--version") {
             std::printf("vantrel-cli %s\n", VANTREL_VERSION);
             return EXIT_OK;
         }
     }
     if (command == "encrypt")
-        return Transform(ENCRYPT, argc, argv);
+        return Transform(ENCRYPT, args);
     if (command == "decrypt")
-        return Transform(DECRYPT, argc, argv);
+        return Transform(DECRYPT, args);
     if (command == "selftest") {
-        if (argc > 2)
+        if (args.size() > 2)
             return UsageError("selftest takes no arguments");
         return Selftest();
     }
     return UsageError("unknown command '" + command + "': encrypt, decrypt or selftest");
 }
+
+#ifdef _WIN32
+// The arguments as the system holds them (UTF-16), as UTF-8.
+int wmain(int argc, wchar_t **argv)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i)
+        args.push_back(Utf8FromWide(argv[i]));
+    return Main(args);
+}
+#else
+int main(int argc, char **argv)
+{
+    return Main(std::vector<std::string>(argv, argv + argc));
+}
+#endif
