@@ -65,33 +65,67 @@ static void PrintHelp()
         "\n"
         "Options:\n"
         "  -k KEYFILE  the key file (required): any file, read cyclically from its\n"
-        "              first byte. An empty key file is accepted with a warning: such\n"
-        "              a key protects nothing.\n"
-        "  -o OUTPUT   with one INPUT, the output file; with several, an existing\n"
-        "              folder that takes each output under its default name (a\n"
-        "              folder works with one INPUT too)\n"
-        "  -f          replace output files that exist (never the input or key file)\n"
+        "              first byte; - for standard input. A key that is not a regular\n"
+        "              file (a pipe, <(command), a device) is read once, whole, into\n"
+        "              memory and serves every INPUT; at most %d MiB. An empty key\n"
+        "              is accepted with a warning: such a key protects nothing.\n"
+        "  -o OUTPUT   with one INPUT, the output file, or - for standard output\n"
+        "              (refused on a terminal for encrypt, unless -f); with several,\n"
+        "              an existing folder that takes each output under its default\n"
+        "              name (a folder works with one INPUT too)\n"
+        "  -f          replace output files that exist (never the input or key file,\n"
+        "              nor anything that is not a regular file)\n"
         "  -q          quiet: no progress line\n"
         "  -j N        work on up to N files at once (default: the number of cores,\n"
         "              %d here)\n"
         "  --help      show this help and exit\n"
         "  --version   show the version and exit\n"
         "\n"
-        "Each output is written to a temporary file in its folder and renamed into\n"
-        "place only when complete: a failure or Ctrl+C leaves no partial file and an\n"
-        "existing output untouched. The output is never the input or the key file,\n"
-        "however it is named. Messages go to stderr, prefixed with the file they\n"
-        "concern; while stderr is a terminal (and without -q) a progress line there\n"
-        "shows bytes done, percent, rate and time left.\n"
+        "INPUT is a file, or - for standard input (which needs -o). An INPUT that is\n"
+        "not a regular file (a pipe, <(command), a FIFO) is first copied whole to a\n"
+        "private scratch file in "
+#ifdef _WIN32
+        "%%TMP%%"
+#else
+        "$TMPDIR (or /tmp)"
+#endif
+        ", so that its size is known; devices\n"
+        "and sockets are refused. A file that changes while it is read fails its run.\n"
+#ifdef _WIN32
+        "Wildcards (*, ?) in an INPUT are expanded here, never in option values.\n"
+#endif
+        "\n"
+#ifdef _WIN32
+        "Each output is written to a temporary file in its folder and put in place\n"
+        "only when complete: a failure or Ctrl+C leaves no partial file and an\n"
+        "existing output untouched.\n"
+#else
+        "Each output is written to a temporary file in its folder (one without a\n"
+        "name, where the file system allows) and put in place only when complete: a\n"
+        "failure, a signal, even kill -9 then, leaves no partial file and an existing\n"
+        "output untouched. An output gets its input's permissions (owner-only for a\n"
+        "piped input), never more than a file it replaces had.\n"
+#endif
+        "The output is never the input or the key file, however it is named.\n"
+        "Messages go to stderr, prefixed with the file they concern; while stderr is\n"
+        "a terminal (and without -q) a progress line there shows bytes done,\n"
+        "percent, rate and time left.\n"
         "\n"
         "Exit status: 0 when every file succeeded, 1 when any failed (the others are\n"
-        "still done), 2 for a usage error.\n"
+        "still done), 2 for a usage error, 128+N when signal N ended it (130 for\n"
+        "Ctrl+C"
+#ifdef _WIN32
+        " or Ctrl+Break, 129 when the console was closed"
+#endif
+        ").\n"
         "\n"
         "Examples:\n"
         "  vantrel-cli encrypt -k photo.jpg report.pdf        writes report.pdf.vtl\n"
         "  vantrel-cli decrypt -k photo.jpg report.pdf.vtl    writes report.pdf\n"
-        "  vantrel-cli encrypt -k photo.jpg -o vault -j 4 *.txt\n",
-        DefaultJobs());
+        "  vantrel-cli encrypt -k photo.jpg -o vault -j 4 *.txt\n"
+        "  tar c docs | vantrel-cli encrypt -k photo.jpg -o docs.tar.vtl -\n"
+        "  vantrel-cli decrypt -k photo.jpg -o - docs.tar.vtl | tar x\n",
+        static_cast<int>(STREAM_KEY_LIMIT >> 20), DefaultJobs());
 }
 
 static int UsageError(const std::string &problem)
