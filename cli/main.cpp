@@ -23,7 +23,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#endif
 
+#ifdef _WIN32
 // The C runtime would expand wildcards in every argument, option values
 // included, through the ANSI code page: the program expands them itself,
 // in its inputs only (ExpandWildcards).
@@ -363,8 +367,19 @@ int wmain(int argc, wchar_t **argv)
     return Main(args);
 }
 #else
+// A standard stream that was closed is opened on /dev/null the wrong way
+// round, so that no file opened later takes its number and using it fails.
+static void FillClosedStandardStreams()
+{
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) == -1)
+            open("/dev/null", descriptor == 0 ? O_WRONLY : O_RDONLY);
+    }
+}
+
 int main(int argc, char **argv)
 {
+    FillClosedStandardStreams();
     return Main(std::vector<std::string>(argv, argv + argc));
 }
 #endif

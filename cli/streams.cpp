@@ -66,8 +66,10 @@ SourceResult OpenSource(const std::string &path, SourceRole role, Source *source
         SourceResult result = ClassifyHandle(handle, role, true, source, reason);
         if (result != SOURCE_OK)
             return result;
-        // Read where it is only from its start; otherwise as a stream.
-        source->regular = source->regular && _lseeki64(_fileno(stdin), 0, SEEK_CUR) == 0;
+        // Read where it is only from its start, and only as an input (every
+        // run would read a key again); otherwise as a stream.
+        source->regular = source->regular && role == SOURCE_INPUT &&
+                          _lseeki64(_fileno(stdin), 0, SEEK_CUR) == 0;
         int descriptor = _dup(_fileno(stdin));
         source->stream.reset(descriptor == -1 ? nullptr : _fdopen(descriptor, "rb"));
         if (!source->stream) {
@@ -260,8 +262,11 @@ SourceResult OpenSource(const std::string &path, SourceRole role, Source *source
             return SOURCE_CANNOT_OPEN;
         }
         SourceResult result = TakeDescriptor(descriptor, role, true, source, reason);
-        // Read where it is only from its start; otherwise as a stream.
-        if (result == SOURCE_OK && source->regular && lseek(descriptor, 0, SEEK_CUR) != 0)
+        // Read where it is only from its start, and only as an input: every
+        // run would read a key again, and this descriptor shares its place
+        // with the caller's. Otherwise as a stream.
+        if (result == SOURCE_OK && source->regular &&
+            (role == SOURCE_KEY || lseek(descriptor, 0, SEEK_CUR) != 0))
             source->regular = false;
         return result;
     }
