@@ -26,4 +26,20 @@ win32: deps
 	@cmake --build build/win32 -j $(JOBS)
 
 clean:
-	rm -rf build
+	rm -rf build dist
+
+# The release: `make dist` packs what a user downloads into dist/ (the
+# Windows zip, the Debian package of vantrel-cli, SHA256SUMS); `make install`
+# installs vantrel-cli with the same files as the package, under PREFIX.
+PREFIX ?= /usr/local
+.PHONY: dist install
+
+dist: build
+	@tools/make-dist.sh
+
+# A tree already configured is only brought up to date, not configured again:
+# `sudo make install` after `make` leaves the build tree its owner's.
+install:
+	@[ -f build/host/CMakeCache.txt ] || $(MAKE) --no-print-directory host
+	@cmake --build build/host -j $(JOBS)
+	@cmake --install build/host --prefix "$(PREFIX)" --strip

@@ -222,18 +222,23 @@ inline bool ChooseInFileDialog(HWND dialog, const std::string &path, std::string
         *error = "the dialog's file-name field does not take the keyboard";
         return false;
     }
-    Press(VK_END);
-    Press(VK_HOME, {VK_SHIFT});
-    for (unsigned char c : path) {  // as characters, whatever the keyboard layout
-        SendKey(0, KEYEVENTF_UNICODE, c, 0);
-        SendKey(0, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, c, 5);
+    // The path typed over what the field holds. On a loaded machine the
+    // selection can miss (the field was still being filled, or Home came
+    // before Shift was seen down): then it is typed over again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Press(VK_END);
+        Press(VK_HOME, {VK_SHIFT});
+        for (unsigned char c : path) {  // as characters, whatever the keyboard layout
+            SendKey(0, KEYEVENTF_UNICODE, c, 0);
+            SendKey(0, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, c, 5);
+        }
+        if (WaitUntil([&] { return LiveTextOf(field) == path; }, 3000)) {
+            Press(VK_RETURN);
+            return true;
+        }
     }
-    if (!WaitUntil([&] { return LiveTextOf(field) == path; }, 3000)) {
-        *error = "the field holds \"" + LiveTextOf(field) + "\" instead of \"" + path + "\"";
-        return false;
-    }
-    Press(VK_RETURN);
-    return true;
+    *error = "the field holds \"" + LiveTextOf(field) + "\" instead of \"" + path + "\"";
+    return false;
 }
 
 }  // namespace driver

@@ -20,6 +20,11 @@ needs=(
   "xdotool:xdotool"
   "import:imagemagick"
   "/usr/share/wine/fonts/tahoma.ttf:fonts-wine"
+  # the release: the Debian package's dependencies, its checks, its manual page
+  "dpkg-shlibdeps:dpkg-dev"
+  "lintian:lintian"
+  "groff:groff-base"
+  "man:man-db"
 )
 
 missing=()
