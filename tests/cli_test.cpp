@@ -206,83 +206,74 @@ TEST_F(CliTest, EachFailureWithItsMessageAndExitCode)
 #endif
 }
 
-// Every name reaches its own file: names outside the ANSI code page beside
-// their look-alikes, wildcards in inputs only (on Windows the program expands
-// them), names up to the system's limit (255 bytes) made and replaced.
-TEST_F(CliTest, NamesReachExactlyTheirFiles)
+// Every file below the working folder (UTF-8 names, with /) and its bytes.
+std::map<std::string, Bytes> FilesHere()
 {
-    Bytes key = RandomBytes(rng_, 37);
+    std::map<std::string, Bytes> files;
+    for (const auto &entry : fs::recursive_directory_iterator(".")) {
+        std::string name = entry.path().lexically_relative(".").generic_u8string();
+        if (entry.is_regular_file())
+            files[name] = ReadFileBytes(name);
+    }
+    return files;
+}
+
+// Every name reaches its own file, and no other: outputs beside the inputs
+// (replaced with -f) or in a folder, several at once as one at a time, back
+// from any case of .vtl; names outside the ANSI code page beside their
+// look-alikes; wildcards in inputs only (on Windows the program expands
+// them); names up to the system's limit (255 bytes). Not a word, and no
+// temporary file left.
+TEST_F(CliTest, EveryNameReachesItsOwnFile)
+{
+    const Bytes key = RandomBytes(rng_, 37);
     WriteFileBytes("key", key);
+    fs::create_directories("sub");
+    fs::create_directories("one");
     const std::string longest(251, 'n');
-    for (const std::string &name : {std::string("c.txt"), std::string("ĉ.txt"), std::string("a.txt"),
-                                    std::string("ａ.txt"), std::string("k2"), longest})
-        WriteFileBytes(name, RandomBytes(rng_, 1000 + rng_() % 1000));
+    const std::vector<std::string> inputs = {"c.txt", "ĉ.txt", "a.txt", "ａ.txt", "sub/f", longest, "empty"};
+    std::map<std::string, std::string> beside, inOne;  // output: the input it comes from
+    for (const std::string &input : inputs) {
+        WriteFileBytes(input, RandomBytes(rng_, input == "empty" ? 0 : rng_() % 120000));
+        beside[input + ".vtl"] = input;
+        inOne["one/" + fs::u8path(input).filename().u8string() + ".vtl"] = input;
+    }
+    WriteFileBytes("a.txt.vtl", {'o', 'l', 'd'});
+    auto withInputs = [&](std::vector<std::string> args) {
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        return args;
+    };
     const struct {
         std::vector<std::string> args;
-        std::map<std::string, std::string> made;  // output: the input it encrypts
+        std::map<std::string, std::string> made;
     } table[] = {
-#ifdef _WIN32
-        {{"encrypt", "-k", "key", "*.txt"}, {{"a.txt.vtl", "a.txt"}, {"c.txt.vtl", "c.txt"}, {"ĉ.txt.vtl", "ĉ.txt"}, {"ａ.txt.vtl", "ａ.txt"}}},
-#endif
-        {{"encrypt", "-f", "-k", "key", "ĉ.txt", "ａ.txt"}, {{"ĉ.txt.vtl", "ĉ.txt"}, {"ａ.txt.vtl", "ａ.txt"}}},
-        {{"encrypt", "-f", "-k", "key", "-o", "ĉ.txt", "k2"}, {{"ĉ.txt", "k2"}}},
-        {{"encrypt", "-k", "key", longest}, {{longest + ".vtl", longest}}},
+        {withInputs({"encrypt", "-j1", "-k", "key", "-o", "one"}), inOne},
+        {withInputs({"encrypt", "-f", "-j4", "-k", "key"}), beside},
+        {{"encrypt", "-k", "key", "-o", "one/x.VTL", "c.txt"}, {{"one/x.VTL", "c.txt"}}},
+        {{"decrypt", "-k", "key", "one/x.VTL", "one/ĉ.txt.vtl"}, {{"one/x", "one/x.VTL"}, {"one/ĉ.txt", "one/ĉ.txt.vtl"}}},
+        {{"decrypt", "-k", "key", "-o", "sub", "one/ａ.txt.vtl"}, {{"sub/ａ.txt", "one/ａ.txt.vtl"}}},
+        {{"encrypt", "-f", "-k", "key", "-o", "ĉ.txt", "a.txt"}, {{"ĉ.txt", "a.txt"}}},
         {{"encrypt", "-f", "-k", "key", longest}, {{longest + ".vtl", longest}}},
+#ifdef _WIN32
+        {{"encrypt", "-f", "-k", "key", "*.txt"},
+         {{"a.txt.vtl", "a.txt"}, {"c.txt.vtl", "c.txt"}, {"ĉ.txt.vtl", "ĉ.txt"}, {"ａ.txt.vtl", "ａ.txt"}}},
+#endif
     };
     for (const auto &row : table) {
         SCOPED_TRACE(testing::PrintToString(row.args));
-        std::map<std::string, Bytes> before;
-        for (const std::string &name : folder_.Names())
-            before[name] = ReadFileBytes(name);
-        EXPECT_EQ(0, RunCli(row.args).exitCode);
-        for (const std::string &name : folder_.Names()) {
-            auto made = row.made.find(name);
-            if (made != row.made.end())
-                EXPECT_TRUE(ReferenceOutput(ENCRYPT, before[made->second], key) == ReadFileBytes(name)) << name;
-            else
-                EXPECT_TRUE(before.count(name) && before[name] == ReadFileBytes(name)) << name << " changed";
-        }
-        std::vector<std::string> expected;
-        for (const auto &[name, bytes] : before)
-            expected.push_back(name);
-        for (const auto &[name, source] : row.made)
-            expected.push_back(name);
-        std::sort(expected.begin(), expected.end());
-        expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
-        EXPECT_EQ(expected, folder_.Names());  // no temporary file left, no look-alike made
+        const int mode = row.args[0] == "encrypt" ? ENCRYPT : DECRYPT;
+        std::map<std::string, Bytes> before = FilesHere(), expected = before;
+        for (const auto &[output, input] : row.made)
+            expected[output] = ReferenceOutput(mode, before[input], key);
+        CliResult result = RunCli(row.args);
+        EXPECT_EQ(0, result.exitCode);
+        EXPECT_EQ("", result.output);  // and no progress where stderr is no terminal
+        std::map<std::string, Bytes> after = FilesHere();
+        for (const auto &[name, bytes] : expected)
+            EXPECT_TRUE(after.count(name) && after[name] == bytes) << name;
+        for (const auto &[name, bytes] : after)
+            EXPECT_TRUE(expected.count(name)) << name << " was made";
     }
-}
-
-// Outputs beside the inputs (replaced with -f) and in a folder; several
-// files at once give the bytes of one at a time.
-TEST_F(CliTest, DefaultNamesFoldersAndParallelFiles)
-{
-    Bytes key = RandomBytes(rng_, 37);
-    WriteFileBytes("key", key);
-    fs::create_directory("sub");
-    fs::create_directory("one");
-    std::vector<std::string> inputs;
-    for (int i = 0; i < 8; ++i) {
-        inputs.push_back((i % 2 ? "sub/file" : "file") + std::to_string(i));
-        WriteFileBytes(inputs.back(), RandomBytes(rng_, i == 0 ? 0 : rng_() % 120000));
-    }
-    WriteFileBytes("file2.vtl", {'o', 'l', 'd'});
-    std::vector<std::string> oneByOne = {"encrypt", "-j1", "-k", "key", "-o", "one"}, atOnce = {"encrypt", "-f", "-j4", "-k", "key"};
-    oneByOne.insert(oneByOne.end(), inputs.begin(), inputs.end());
-    atOnce.insert(atOnce.end(), inputs.begin(), inputs.end());
-    EXPECT_EQ("", RunCli(oneByOne).output);  // not a word, and no progress where stderr is no terminal
-    EXPECT_EQ(0, RunCli(atOnce).exitCode);
-    for (const std::string &input : inputs) {
-        Bytes sealed = ReadFileBytes(input + ".vtl");
-        EXPECT_TRUE(ReferenceOutput(ENCRYPT, ReadFileBytes(input), key) == sealed) << input;
-        EXPECT_TRUE(sealed == ReadFileBytes("one/" + fs::path(input).filename().string() + ".vtl")) << input;
-    }
-    // Back beside the input, from any case of .vtl, and into a folder.
-    fs::rename("one/file2.vtl", "one/file2.VTL");
-    EXPECT_EQ(0, RunCli({"decrypt", "-k", "key", "one/file2.VTL", "one/file3.vtl"}).exitCode);
-    EXPECT_EQ(0, RunCli({"decrypt", "-k", "key", "-o", "sub", "one/file4.vtl"}).exitCode);
-    EXPECT_TRUE(ReadFileBytes("file2") == ReadFileBytes("one/file2") &&
-                ReadFileBytes("sub/file3") == ReadFileBytes("one/file3") && ReadFileBytes("file4") == ReadFileBytes("sub/file4"));
 }
 
 #ifndef _WIN32
