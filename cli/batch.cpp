@@ -240,7 +240,7 @@ static bool OpenKey(const std::string &keyPath, FileHandle *key)
     if (OpenSource(keyPath, SOURCE_KEY, &source, &reason) == SOURCE_OK && !source.regular)
         reason = "it is no longer a regular file";
     if (!source.regular) {
-        ConsoleMessage(keyPath, WithReason(kCannotOpenKey, reason));
+        ConsoleMessage(Shown(keyPath), WithReason(kCannotOpenKey, reason));
         return false;
     }
     *key = std::move(source.stream);
