@@ -11,6 +11,12 @@
 #include <sys/wait.h>
 #endif
 
+// What starts a program of this tree on the machine the tests run on: an
+// emulator and its options, each followed by a space; nothing when native.
+#ifndef VANTREL_CLI_LAUNCHER
+#define VANTREL_CLI_LAUNCHER ""
+#endif
+
 struct CliResult {
     int exitCode = -1;   // POSIX: 128 + N when signal N ended it
     std::string output;  // stdout and stderr together
@@ -38,7 +44,7 @@ inline CliResult RunCli(const std::vector<std::string> &args, [[maybe_unused]] c
     line += " > \"" + log + "\" 2>&1\"";
     int status = _wsystem(fs::u8path(line).wstring().c_str());
 #else
-    std::string line = "(" + before + (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "vantrel-cli").string();
+    std::string line = "(" + before + VANTREL_CLI_LAUNCHER + (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "vantrel-cli").string();
     for (const std::string &arg : args)
         line += " '" + arg + "'";
     int status = std::system((line + after + ") > '" + log + "' 2>&1").c_str());
