@@ -19,6 +19,7 @@
 #include "filerun.h"
 #include "paths.h"
 #include "pending.h"
+#include "streams.h"
 #include "sysfile.h"
 
 // The Windows program's words, and the few this tool adds.
@@ -28,16 +29,22 @@ static const char kCannotOpenInput[] = "Cannot open input file";
 static const char kCannotOpenKey[] = "Cannot open key file";
 static const char kCannotOpenOutput[] = "Cannot open output file";
 static const char kCannotReadInput[] = "Cannot read input file";
+static const char kCannotReadKey[] = "Cannot read key file";
+static const char kCannotCopyInput[] = "Cannot copy input file to a scratch file";
 static const char kCannotWriteOutput[] = "Cannot write output file";
 static const char kInputChanged[] = "Input file changed during the run";
 static const char kOutputMustDiffer[] = "Output file must differ from input and key files";
 static const char kOutputExists[] = "Output file exists (use -f to replace it)";
+static const char kOutputSpecial[] = "Output file is not a regular file and is never replaced";
+static const char kOutputTerminal[] =
+    "Output is a terminal, which encrypted bytes would garble (redirect it, or use -f)";
 static const char kEmptyKey[] = "Warning: the key file is empty; such a key protects nothing";
+static const char kStandardInput[] = "standard input";
+static const char kStandardOutput[] = "standard output";
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+// A key that is not a regular file, read once for the whole command.
+static bool g_keyInMemory = false;
+static std::vector<unsigned char> g_keyBytes;
 
 static std::string WithReason(const char *message, const std::string &reason)
 {
@@ -49,26 +56,55 @@ static std::string ErrnoReason(int error)
     return error != 0 ? SystemErrorText(error) : std::string();
 }
 
+// How messages name a file: "-" is standard input as INPUT or KEYFILE.
+static std::string Shown(const std::string &path)
+{
+    return path == STDIO_NAME ? kStandardInput : path;
+}
+
 // Key values the engine takes for its key state before the first byte.
 static std::int64_t SeedValues(int lDataSize)
 {
     return lDataSize > 0 ? lDataSize : lDataSize == 0 ? 1000 : 0;
 }
 
+// The identity of the file a path (or "-", standard input) reads.
+static bool IdOf(const std::string &path, FileId *id)
+{
+    if (path == STDIO_NAME)
+        return FileIdOfStream(stdin, id);
+    return FileIdOfPath(path, id) == FILEID_FOUND;
+}
+
 bool CheckKeyFile(const std::string &keyPath)
 {
-    if (PathKindOf(keyPath) != PATH_FILE) {
-        ConsoleMessage(keyPath, kBadKeyFile);
+    std::string shown = Shown(keyPath);
+    Source key;
+    std::string reason;
+    SourceResult opened = OpenSource(keyPath, SOURCE_KEY, &key, &reason);
+    if (opened != SOURCE_OK) {
+        ConsoleMessage(shown, WithReason(opened == SOURCE_BAD ? kBadKeyFile : kCannotOpenKey, reason));
         return false;
     }
-    FileHandle key(OpenStream(keyPath, "rb"));
-    if (!key) {
-        ConsoleMessage(keyPath, WithReason(kCannotOpenKey, ErrnoReason(errno)));
-        return false;
+    std::int64_t size = 0;
+    if (key.regular) {
+        StreamFileSize(key.stream.get(), &size);
+    } else {
+        switch (ReadWholeKey(&key, &g_keyBytes, &reason)) {
+        case STREAM_OK:
+            break;
+        case STREAM_READ_FAILED:
+            ConsoleMessage(shown, WithReason(kCannotReadKey, reason));
+            return false;
+        default:
+            ConsoleMessage(shown, WithReason(kBadKeyFile, reason));
+            return false;
+        }
+        g_keyInMemory = true;
+        size = static_cast<std::int64_t>(g_keyBytes.size());
     }
-    std::int64_t size;
-    if (StreamFileSize(key.get(), &size) && size == 0)
-        ConsoleMessage(keyPath, kEmptyKey);
+    if (size == 0)
+        ConsoleMessage(shown, kEmptyKey);
     return true;
 }
 
@@ -77,8 +113,9 @@ namespace {
 struct Batch {
     const BatchOptions *options;
     const std::vector<BatchJob> *jobs;
-    std::vector<std::string> conflicts;  // per job: why its output is taken by another
-    std::vector<FileId> inputIds;        // the inputs that exist
+    std::vector<std::string> conflicts;      // per job: why its output is taken by another
+    std::vector<std::string> inputRefusals;  // per job: why its input cannot be read
+    std::vector<FileId> inputIds;            // the inputs that exist
     bool keyKnown = false;
     FileId keyId{};
     std::vector<std::int64_t> plannedWork;
@@ -118,28 +155,29 @@ static bool NamesABatchFile(const Batch &batch, const FileId &id)
     return false;
 }
 
-// Runs one job; reports its failure and returns false.
-static bool RunJob(const Batch &batch, std::size_t index, RunProgress *progress)
+// Whether the job's output may be written; reports why not.
+static bool OutputAllowed(const Batch &batch, std::size_t index)
 {
-    const BatchOptions &options = *batch.options;
     const BatchJob &job = (*batch.jobs)[index];
-    if (!job.refusal.empty()) {
-        ConsoleMessage(job.input, job.refusal);
-        return false;
-    }
-    if (PathKindOf(job.input) != PATH_FILE) {
-        ConsoleMessage(job.input, kBadInputFile);
-        return false;
+    FileId outputId;
+    if (job.output == STDIO_NAME) {
+        if (StandardOutputFileId(&outputId) && NamesABatchFile(batch, outputId)) {
+            ConsoleMessage(kStandardOutput, kOutputMustDiffer);
+            return false;
+        }
+        if (batch.options->mMode == ENCRYPT && !batch.options->force && StdoutIsTerminal()) {
+            ConsoleMessage(kStandardOutput, kOutputTerminal);
+            return false;
+        }
+        return true;
     }
     if (!batch.conflicts[index].empty()) {
         ConsoleMessage(job.output, batch.conflicts[index]);
         return false;
     }
-    // Refused before anything is opened: an output that is one of the
+    // Refused before anything is written: an output that is one of the
     // command's own files would be lost, however it is spelled.
-    FileId outputId;
-    if (FileIdOfPath(job.output, &outputId) == FILEID_FOUND &&
-        NamesABatchFile(batch, outputId)) {
+    if (FileIdOfPath(job.output, &outputId) == FILEID_FOUND && NamesABatchFile(batch, outputId)) {
         ConsoleMessage(job.output, kOutputMustDiffer);
         return false;
     }
@@ -147,58 +185,147 @@ static bool RunJob(const Batch &batch, std::size_t index, RunProgress *progress)
         ConsoleMessage(job.output, WithReason(kCannotOpenOutput, "it is a folder"));
         return false;
     }
-    if (!options.force && PathTaken(job.output)) {
+    std::string special = OutputKindRefusal(job.output);
+    if (!special.empty()) {
+        ConsoleMessage(job.output, WithReason(kOutputSpecial, special + "; write into it with -o -"));
+        return false;
+    }
+    if (!batch.options->force && PathTaken(job.output)) {
         ConsoleMessage(job.output, kOutputExists);
         return false;
     }
+    return true;
+}
 
-    FileHandle input(OpenStream(job.input, "rb"));
-    if (!input) {
-        ConsoleMessage(job.input, WithReason(kCannotOpenInput, ErrnoReason(errno)));
+// Opens the job's input, a regular file or a scratch copy of a stream;
+// reports why not.
+static bool OpenInput(const BatchJob &job, Source *input)
+{
+    std::string shown = Shown(job.input), reason;
+    switch (OpenSource(job.input, SOURCE_INPUT, input, &reason)) {
+    case SOURCE_OK:
+        return true;
+    case SOURCE_BAD:
+        ConsoleMessage(shown, WithReason(kBadInputFile, reason));
+        return false;
+    default:
+        ConsoleMessage(shown, WithReason(kCannotOpenInput, reason));
         return false;
     }
-    FileHandle key(OpenStream(options.keyPath, "rb"));
-    if (!key) {
-        ConsoleMessage(options.keyPath, WithReason(kCannotOpenKey, ErrnoReason(errno)));
+}
+
+static bool CopyInput(const BatchJob &job, Source *input)
+{
+    std::string reason;
+    switch (CopyToScratch(input, &reason)) {
+    case STREAM_OK:
+        return true;
+    case STREAM_NO_WRITER:
+        ConsoleMessage(Shown(job.input), WithReason(kBadInputFile, reason));
+        return false;
+    case STREAM_READ_FAILED:
+        ConsoleMessage(Shown(job.input), WithReason(kCannotReadInput, reason));
+        return false;
+    default:
+        ConsoleMessage(Shown(job.input), WithReason(kCannotCopyInput, reason));
         return false;
     }
+}
+
+// The key file of one run, when it is not held in memory.
+static bool OpenKey(const std::string &keyPath, FileHandle *key)
+{
+    Source source;
+    std::string reason;
+    if (OpenSource(keyPath, SOURCE_KEY, &source, &reason) == SOURCE_OK && !source.regular)
+        reason = "it is no longer a regular file";
+    if (!source.regular) {
+        ConsoleMessage(Shown(keyPath), WithReason(kCannotOpenKey, reason));
+        return false;
+    }
+    *key = std::move(source.stream);
+    return true;
+}
+
+// Reports a failed run of one job.
+static void ReportRunFailure(const BatchJob &job, const std::string &keyPath, RunStatus status,
+                             int error)
+{
+    bool toStdout = job.output == STDIO_NAME;
+    switch (status) {
+    case RUN_CANNOT_READ_INPUT:
+        ConsoleMessage(Shown(job.input), WithReason(kCannotReadInput, ErrnoReason(error)));
+        break;
+    case RUN_CANNOT_OPEN_KEY:
+        ConsoleMessage(Shown(keyPath), WithReason(kCannotOpenKey, "it could not be read again, or "
+                                                                  "changed, while doing " +
+                                                                      Shown(job.input)));
+        break;
+    case RUN_INPUT_CHANGED:
+        ConsoleMessage(Shown(job.input),
+                       WithReason(kInputChanged, toStdout ? "what went to standard output is not "
+                                                            "usable; try again once it is unchanged"
+                                                          : "nothing was written; try again once "
+                                                            "it is unchanged"));
+        break;
+    default:
+        ConsoleMessage(toStdout ? kStandardOutput : job.output,
+                       WithReason(kCannotWriteOutput,
+                                  toStdout ? ErrnoReason(error)
+                                           : WriteFailureReason(FolderPart(job.output), error)));
+        break;
+    }
+}
+
+// Runs one job; reports its failure and returns false.
+static bool RunJob(const Batch &batch, std::size_t index, RunProgress *progress)
+{
+    const BatchOptions &options = *batch.options;
+    const BatchJob &job = (*batch.jobs)[index];
+    if (!job.refusal.empty()) {
+        ConsoleMessage(Shown(job.input), job.refusal);
+        return false;
+    }
+    if (!batch.inputRefusals[index].empty()) {
+        ConsoleMessage(Shown(job.input), WithReason(kBadInputFile, batch.inputRefusals[index]));
+        return false;
+    }
+    Source input;
+    FileHandle key;
+    if (!OpenInput(job, &input) || !OutputAllowed(batch, index) ||
+        (!g_keyInMemory && !OpenKey(options.keyPath, &key)) ||
+        (!input.regular && !CopyInput(job, &input)))
+        return false;
+
+    bool toStdout = job.output == STDIO_NAME;
     PendingOutput pending;
     std::string reason;
-    if (!CreatePendingOutput(job.output, &pending, &reason)) {
+    if (!toStdout && !CreatePendingOutput(job.output, &pending, &reason)) {
         ConsoleMessage(job.output, WithReason(kCannotOpenOutput, reason));
         return false;
     }
+    SetPendingPermissions(&pending, input.permissions);
+    std::FILE *output = toStdout ? StandardOutput() : pending.stream;
 
     std::int64_t size = 0;
-    StreamFileSize(input.get(), &size);  // not a plain file: size 0
+    StreamFileSize(input.stream.get(), &size);
     int lDataSize = EngineDataSize(size);
     progress->seedValues = SeedValues(lDataSize);
     RunHooks hooks{nullptr, OnAdvance, progress};
     errno = 0;
     RunStatus status =
-        TransformStreams(options.mMode, lDataSize, input.get(), key.get(), pending.stream, hooks);
-    int runError = errno;
+        g_keyInMemory ? TransformStreamsWithKeyBytes(options.mMode, lDataSize, input.stream.get(),
+                                                     g_keyBytes.data(), g_keyBytes.size(), output, hooks)
+                      : TransformStreams(options.mMode, lDataSize, input.stream.get(), key.get(),
+                                         output, hooks);
     if (status != RUN_OK) {
-        DiscardPendingOutput(&pending);
-        switch (status) {
-        case RUN_CANNOT_READ_INPUT:
-            ConsoleMessage(job.input, WithReason(kCannotReadInput, ErrnoReason(runError)));
-            break;
-        case RUN_CANNOT_OPEN_KEY:
-            ConsoleMessage(options.keyPath,
-                           WithReason(kCannotOpenKey, "it could not be read again, or changed, "
-                                                      "while doing " + job.input));
-            break;
-        case RUN_INPUT_CHANGED:
-            ConsoleMessage(job.input, WithReason(kInputChanged, "nothing was written; try again "
-                                                                "once it is unchanged"));
-            break;
-        default:
-            ConsoleMessage(job.output, WithReason(kCannotWriteOutput, ErrnoReason(runError)));
-            break;
-        }
+        ReportRunFailure(job, options.keyPath, status, errno);  // while the output still holds its room
+        if (!toStdout)
+            DiscardPendingOutput(&pending);
         return false;
     }
+    if (toStdout)
+        return true;  // flushed by the run
     switch (CommitPendingOutput(&pending, options.force, &reason)) {
     case COMMIT_DONE:
         return true;
@@ -261,14 +388,30 @@ int RunBatch(const BatchOptions &options, const std::vector<BatchJob> &jobs)
     batch.options = &options;
     batch.jobs = &jobs;
     FindConflicts(&batch);
-    batch.keyKnown = FileIdOfPath(options.keyPath, &batch.keyId) == FILEID_FOUND;
+    batch.keyKnown = IdOf(options.keyPath, &batch.keyId);
+    // A pipe gives its bytes to one reader only: the key, or one input.
+    FileId keyStream;
+    bool keyIsStream = StreamIdOf(options.keyPath, &keyStream);
+    std::vector<FileId> streams;
     std::int64_t totalWork = 0, totalBytes = 0;
     for (const BatchJob &job : jobs) {
         FileId id;
-        if (FileIdOfPath(job.input, &id) == FILEID_FOUND)
+        if (IdOf(job.input, &id))
             batch.inputIds.push_back(id);
+        std::string refusal;
+        if (StreamIdOf(job.input, &id)) {
+            if (keyIsStream && SameFile(id, keyStream))
+                refusal = "it is the key's pipe, which the key has drained";
+            for (const FileId &earlier : streams) {
+                if (SameFile(id, earlier))
+                    refusal = "this command reads that pipe already, as another input";
+            }
+            streams.push_back(id);
+        }
+        batch.inputRefusals.push_back(refusal);
         long long size = 0;
-        FileSizeOfPath(job.input, &size);
+        if (job.input != STDIO_NAME)
+            FileSizeOfPath(job.input, &size);
         std::int64_t seed = SeedValues(EngineDataSize(size));
         batch.plannedWork.push_back(ProgressWork(seed, size, seed));
         batch.plannedBytes.push_back(size);

@@ -55,12 +55,37 @@ static void ClearLine()
     g_lineOpen = false;
 }
 
+// Writes UTF-8 text to stderr; the console lock is held.
+static void WriteText(const std::string &text)
+{
+#ifdef _WIN32
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode;
+    if (GetConsoleMode(handle, &mode)) {
+        std::fflush(stderr);
+        int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+        DWORD written;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
 void ConsoleMessage(const std::string &path, const std::string &text)
+{
+    ConsoleLines(path + ": " + text + "\n");
+}
+
+void ConsoleLines(const std::string &lines)
 {
     std::lock_guard<std::mutex> hold(g_console);
     ClearLine();
-    std::fprintf(stderr, "%s: %s\n", path.c_str(), text.c_str());
-    std::fflush(stderr);
+    WriteText(lines);
 }
 
 static std::string FormatBytes(double bytes)

@@ -7,7 +7,12 @@
 #include <string>
 
 // Prints "PATH: TEXT" on its own line (above the progress line, if shown).
+// Texts are UTF-8; a Windows console shows them through its wide interface,
+// so that every name reads as it is.
 void ConsoleMessage(const std::string &path, const std::string &text);
+
+// Prints `lines` (UTF-8, each ending in a newline) as they stand.
+void ConsoleLines(const std::string &lines);
 
 // Whether stderr is a terminal (a console on Windows).
 bool StderrIsTerminal();

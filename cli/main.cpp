@@ -1,6 +1,7 @@
 // vantrel-cli: Vantrel's cipher on the command line. Reads the command line,
 // names the outputs and hands the files to the batch; `selftest` checks this
 // build's arithmetic against the cipher's known answers.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,18 +12,27 @@
 #include "batch.h"
 #include "encode.h"
 #include "knownanswers.h"
-#include "paths.h"
+#include "console.h"
 #include "interrupt.h"
+#include "paths.h"
+#include "streams.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "unknown"
 #endif
 
 #ifdef _WIN32
-// The Windows command line comes unexpanded: let the C runtime expand
-// wildcards (*.txt) as a POSIX shell would.
+#include <windows.h>
+#else
+#include <fcntl.h>
+#endif
+
+#ifdef _WIN32
+// The C runtime would expand wildcards in every argument, option values
+// included, through the ANSI code page: the program expands them itself,
+// in its inputs only (ExpandWildcards).
 extern "C" int _dowildcard;
-int _dowildcard = -1;
+int _dowildcard = 0;
 #endif
 
 constexpr int EXIT_OK = 0;
@@ -59,38 +69,72 @@ static void PrintHelp()
         "\n"
         "Options:\n"
         "  -k KEYFILE  the key file (required): any file, read cyclically from its\n"
-        "              first byte. An empty key file is accepted with a warning: such\n"
-        "              a key protects nothing.\n"
-        "  -o OUTPUT   with one INPUT, the output file; with several, an existing\n"
-        "              folder that takes each output under its default name (a\n"
-        "              folder works with one INPUT too)\n"
-        "  -f          replace output files that exist (never the input or key file)\n"
+        "              first byte; - for standard input. A key that is not a regular\n"
+        "              file (a pipe, <(command), a device) is read once, whole, into\n"
+        "              memory and serves every INPUT; at most %d MiB. An empty key\n"
+        "              is accepted with a warning: such a key protects nothing.\n"
+        "  -o OUTPUT   with one INPUT, the output file, or - for standard output\n"
+        "              (refused on a terminal for encrypt, unless -f); with several,\n"
+        "              an existing folder that takes each output under its default\n"
+        "              name (a folder works with one INPUT too)\n"
+        "  -f          replace output files that exist (never the input or key file,\n"
+        "              nor anything that is not a regular file)\n"
         "  -q          quiet: no progress line\n"
         "  -j N        work on up to N files at once (default: the number of cores,\n"
         "              %d here)\n"
         "  --help      show this help and exit\n"
         "  --version   show the version and exit\n"
         "\n"
-        "Each output is written to a temporary file in its folder and renamed into\n"
-        "place only when complete: a failure or Ctrl+C leaves no partial file and an\n"
-        "existing output untouched. The output is never the input or the key file,\n"
-        "however it is named. Messages go to stderr, prefixed with the file they\n"
-        "concern; while stderr is a terminal (and without -q) a progress line there\n"
-        "shows bytes done, percent, rate and time left.\n"
+        "INPUT is a file, or - for standard input (which needs -o). An INPUT that is\n"
+        "not a regular file (a pipe, <(command), a FIFO) is first copied whole to a\n"
+        "private scratch file in "
+#ifdef _WIN32
+        "%%TMP%%"
+#else
+        "$TMPDIR (or /tmp)"
+#endif
+        ", so that its size is known; devices\n"
+        "and sockets are refused. A file that changes while it is read fails its run.\n"
+#ifdef _WIN32
+        "Wildcards (*, ?) in an INPUT are expanded here, never in option values.\n"
+#endif
+        "\n"
+#ifdef _WIN32
+        "Each output is written to a temporary file in its folder and put in place\n"
+        "only when complete: a failure or Ctrl+C leaves no partial file and an\n"
+        "existing output untouched.\n"
+#else
+        "Each output is written to a temporary file in its folder (one without a\n"
+        "name, where the file system allows) and put in place only when complete: a\n"
+        "failure, a signal, even kill -9 then, leaves no partial file and an existing\n"
+        "output untouched. An output gets its input's permissions (owner-only for a\n"
+        "piped input), never more than a file it replaces had.\n"
+#endif
+        "The output is never the input or the key file, however it is named.\n"
+        "Messages go to stderr, prefixed with the file they concern; while stderr is\n"
+        "a terminal (and without -q) a progress line there shows bytes done,\n"
+        "percent, rate and time left.\n"
         "\n"
         "Exit status: 0 when every file succeeded, 1 when any failed (the others are\n"
-        "still done), 2 for a usage error.\n"
+        "still done), 2 for a usage error, 128+N when signal N ended it (130 for\n"
+        "Ctrl+C"
+#ifdef _WIN32
+        " or Ctrl+Break, 129 when the console was closed"
+#endif
+        ").\n"
         "\n"
         "Examples:\n"
         "  vantrel-cli encrypt -k photo.jpg report.pdf        writes report.pdf.vtl\n"
         "  vantrel-cli decrypt -k photo.jpg report.pdf.vtl    writes report.pdf\n"
-        "  vantrel-cli encrypt -k photo.jpg -o vault -j 4 *.txt\n",
-        DefaultJobs());
+        "  vantrel-cli encrypt -k photo.jpg -o vault -j 4 *.txt\n"
+        "  tar c docs | vantrel-cli encrypt -k photo.jpg -o docs.tar.vtl -\n"
+        "  vantrel-cli decrypt -k photo.jpg -o - docs.tar.vtl | tar x\n",
+        static_cast<int>(STREAM_KEY_LIMIT >> 20), DefaultJobs());
 }
 
 static int UsageError(const std::string &problem)
 {
-    std::fprintf(stderr, "vantrel-cli: %s\nTry 'vantrel-cli --help'.\n", problem.c_str());
+    ConsoleLines("vantrel-cli: " + problem + "\nTry 'vantrel-cli --help'.\n");
     return EXIT_USAGE;
 }
 
@@ -152,7 +196,8 @@ static std::vector<BatchJob> NameOutputs(const std::vector<std::string> &inputs,
             job.output = output;
         } else if (decrypt && !HasVtlExtension(input)) {
             job.refusal = std::string("Input file name does not end in ") + VTL_EXTENSION +
-                          " (name the output with -o)";
+                          (toFolder ? " (decrypt it on its own with -o naming the output file)"
+                                    : " (name the output with -o)");
         } else if (toFolder) {
             job.output = JoinPath(output, DefaultOutputName(BaseName(input), decrypt));
         } else {
@@ -163,18 +208,52 @@ static std::vector<BatchJob> NameOutputs(const std::vector<std::string> &inputs,
     return jobs;
 }
 
-static int Transform(int mMode, int argc, char **argv)
+#ifdef _WIN32
+// `pattern` with * or ? in its last part: the names it matches, sorted, or
+// the pattern itself when none does (then reported as a missing file).
+static std::vector<std::string> ExpandWildcards(const std::string &pattern)
+{
+    std::string folder = FolderPart(pattern);
+    if (BaseName(pattern).find_first_of("*?") == std::string::npos)
+        return {pattern};
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(WidePath(pattern).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = Utf8FromWide(found.cFileName);
+            if (name != "." && name != "..")
+                names.push_back(folder + name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    if (names.empty())
+        names.push_back(pattern);
+    return names;
+}
+#else
+// A POSIX shell has expanded them already.
+static std::vector<std::string> ExpandWildcards(const std::string &pattern)
+{
+    return {pattern};
+}
+#endif
+
+static int Transform(int mMode, const std::vector<std::string> &args)
 {
     BatchOptions options{mMode, std::string(), false, false, DefaultJobs()};
     std::string output;
     bool haveKey = false, haveOutput = false;
     std::vector<std::string> inputs;
     bool optionsEnd = false;
+    std::size_t argc = args.size();
 
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
+    for (std::size_t i = 2; i < argc; ++i) {
+        const std::string &arg = args[i];
         if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-            inputs.push_back(arg);
+            for (const std::string &input : ExpandWildcards(arg))
+                inputs.push_back(input);
             continue;
         }
         if (arg == "--") {
@@ -201,7 +280,7 @@ static int Transform(int mMode, int argc, char **argv)
             if (at + 1 < arg.size())
                 value = arg.substr(at + 1);
             else if (i + 1 < argc)
-                value = argv[++i];
+                value = args[++i];
             else
                 return UsageError(std::string("option -") + letter + " needs a value");
             if (letter == 'k') {
@@ -229,42 +308,78 @@ static int Transform(int mMode, int argc, char **argv)
         return UsageError("no key file: give one with -k KEYFILE");
     if (inputs.empty())
         return UsageError("no input file");
-    bool toFolder = haveOutput && PathKindOf(output) == PATH_FOLDER;
+    std::size_t readers = std::count(inputs.begin(), inputs.end(), STDIO_NAME) +
+                          (options.keyPath == STDIO_NAME ? 1 : 0);
+    if (readers > 1)
+        return UsageError("standard input (-) can be read once only");
+    bool toStdout = output == STDIO_NAME;
+    bool toFolder = haveOutput && !toStdout && PathKindOf(output) == PATH_FOLDER;
+    if (readers == 1 && options.keyPath != STDIO_NAME && (!haveOutput || toFolder))
+        return UsageError("standard input (-) as INPUT needs -o naming the output file (or -o - "
+                          "for standard output)");
     if (haveOutput && !toFolder && inputs.size() > 1)
-        return UsageError("with several inputs, -o must name an existing folder: " + output);
+        return UsageError(toStdout ? "-o - (standard output) takes one INPUT"
+                                   : "with several inputs, -o must name an existing folder: " + output);
 
     std::vector<BatchJob> jobs = NameOutputs(inputs, output, toFolder, mMode == DECRYPT);
+    InstallInterruptCleanup();
     if (!CheckKeyFile(options.keyPath))
         return EXIT_FAILED;
-    InstallInterruptCleanup();
     return RunBatch(options, jobs) == 0 ? EXIT_OK : EXIT_FAILED;
 }
 
-int main(int argc, char **argv)
+static int Main(const std::vector<std::string> &args)
 {
-    if (argc < 2)
+    if (args.size() < 2)
         return UsageError("no command: encrypt, decrypt or selftest");
-    std::string command = argv[1];
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
+    const std::string &command = args[1];
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--")
             break;
-        if (std::strcmp(argv[i], "--help") == 0) {
+        if (args[i] == "--help") {
             PrintHelp();
             return EXIT_OK;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        if (args[i] == "--version") {
             std::printf("vantrel-cli %s\n", VANTREL_VERSION);
             return EXIT_OK;
         }
     }
     if (command == "encrypt")
-        return Transform(ENCRYPT, argc, argv);
+        return Transform(ENCRYPT, args);
     if (command == "decrypt")
-        return Transform(DECRYPT, argc, argv);
+        return Transform(DECRYPT, args);
     if (command == "selftest") {
-        if (argc > 2)
+        if (args.size() > 2)
             return UsageError("selftest takes no arguments");
         return Selftest();
     }
     return UsageError("unknown command '" + command + "': encrypt, decrypt or selftest");
 }
+
+#ifdef _WIN32
+// The arguments as the system holds them (UTF-16), as UTF-8.
+int wmain(int argc, wchar_t **argv)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i)
+        args.push_back(Utf8FromWide(argv[i]));
+    return Main(args);
+}
+#else
+// A standard stream that was closed is opened on /dev/null the wrong way
+// round, so that no file opened later takes its number and using it fails.
+static void FillClosedStandardStreams()
+{
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) == -1)
+            open("/dev/null", descriptor == 0 ? O_WRONLY : O_RDONLY);
+    }
+}
+
+int main(int argc, char **argv)
+{
+    FillClosedStandardStreams();
+    return Main(std::vector<std::string>(argv, argv + argc));
+}
+#endif

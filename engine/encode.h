@@ -3,7 +3,9 @@
 //
 // Every floating-point step is one binary64 operation rounded to nearest, in
 // the written order: a wider intermediate or a fused multiply-add changes the
-// output within a few bytes, so the build refuses such settings.
+// output within a few bytes. The build refuses the settings it can see (x87
+// arithmetic, -ffast-math); contraction it cannot see, so besides
+// -ffp-contract=off the engine keeps it out itself (see KeepRounded).
 #pragma once
 
 #include <cfloat>
@@ -13,6 +15,12 @@
 #endif
 #if defined(__FAST_MATH__)
 #error "The cipher engine must not be built with -ffast-math: it reorders and contracts the state arithmetic."
+#endif
+// No contraction in the rest of every file that includes this, for the
+// compilers that honour the standard pragma: Clang does (short of
+// -ffp-contract=fast); GCC ignores it.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
 #endif
 
 constexpr int ENCRYPT = 0;

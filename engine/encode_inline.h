@@ -82,11 +82,29 @@ inline double Push(double dX, double dStep)
     return dSum > 1.0 ? dSum - 1.0 : dSum;
 }
 
+// A product of the state's chain, handed on through an empty statement the
+// compiler cannot see into: it stays a rounded binary64 value, and no
+// contraction setting can fuse it into the difference or sum that uses it
+// (Clang tuned for some cores, Apple M1 among them, fuses a product into its
+// sum even where it keeps the rounded product for other uses as well). Adds
+// no instruction. On other machines -ffp-contract=off alone guards.
+inline double KeepRounded(double dProduct)
+{
+#if defined(__GNUC__) && defined(__SSE2__)
+    __asm__("" : "+x"(dProduct));
+#elif defined(__GNUC__) && defined(__aarch64__)
+    __asm__("" : "+w"(dProduct));
+#elif defined(__GNUC__) && defined(__s390x__)
+    __asm__("" : "+f"(dProduct));
+#endif
+    return dProduct;
+}
+
 // Two logistic steps; the constant multiplies first, each result rounded.
 inline double Chaos(double dX)
 {
-    dX = (kChaos * dX) * (1.0 - dX);
-    return (kChaos * dX) * (1.0 - dX);
+    dX = KeepRounded((kChaos * dX) * (1.0 - dX));
+    return KeepRounded((kChaos * dX) * (1.0 - dX));
 }
 
 // The two pushes, indexed by the plain bit. Whether a push folds can be told
@@ -118,6 +136,8 @@ inline const PushTable &Pushes()
 // The state value as the byte loop carries it. With SSE2 it stays in a
 // vector register whose upper half is never read, and every step is a
 // scalar instruction on it: no moves, no shuffles, no branches on the chain.
+// GCC keeps each of these intrinsics as its own instruction and never fuses
+// them.
 #if defined(__SSE2__)
 using StateValue = __m128d;
 
@@ -453,6 +473,8 @@ __attribute__((noinline)) double InitKeyWith(int lDataSize, NextKeyFn &&nextKey)
     // instead of the state crossing the call through memory.
     int iKeyVal = nextKey();
     for (;;) {
+        // Exact (a small integer over a power of two): a compiler that fuses
+        // it into the sum as a product gives the same sum.
         double dDeltaX = iKeyVal / kKeyDivisor;
         dX = dX + dDeltaX;
         int iRounder = TruncToInt(kRounderScale * dX);

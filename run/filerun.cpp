@@ -48,12 +48,10 @@ int EngineDataSize(std::int64_t size)
     return static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(size)));
 }
 
-RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE *key,
-                           std::FILE *output, const RunHooks &hooks)
+// The run once the key source has started.
+static RunStatus RunWithKey(int mMode, int lDataSize, std::FILE *input, KeySource &keySource,
+                            std::FILE *output, const RunHooks &hooks)
 {
-    KeySource keySource;
-    if (!keySource.Start(key))
-        return RUN_CANNOT_OPEN_KEY;
     // The key state is seeded for lDataSize: an input of another size would
     // be encrypted into bytes that no run can turn back.
     FileStamp before;
@@ -97,4 +95,23 @@ RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE
                                !(after == before)
                          : EngineDataSize(reader.BytesRead()) != lDataSize;
     return changed ? RUN_INPUT_CHANGED : RUN_OK;
+}
+
+RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE *key,
+                           std::FILE *output, const RunHooks &hooks)
+{
+    KeySource keySource;
+    if (!keySource.Start(key))
+        return RUN_CANNOT_OPEN_KEY;
+    return RunWithKey(mMode, lDataSize, input, keySource, output, hooks);
+}
+
+RunStatus TransformStreamsWithKeyBytes(int mMode, int lDataSize, std::FILE *input,
+                                       const unsigned char *key, std::size_t keyLength,
+                                       std::FILE *output, const RunHooks &hooks)
+{
+    KeySource keySource;
+    if (!keySource.StartFromBytes(key, keyLength))
+        return RUN_CANNOT_OPEN_KEY;
+    return RunWithKey(mMode, lDataSize, input, keySource, output, hooks);
 }

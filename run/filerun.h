@@ -4,6 +4,7 @@
 // turns the result into its own message.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -49,3 +50,10 @@ int EngineDataSize(std::int64_t size);
 // threads share nothing.
 RunStatus TransformStreams(int mMode, int lDataSize, std::FILE *input, std::FILE *key,
                            std::FILE *output, const RunHooks &hooks);
+
+// The same run with a key read once into memory by the caller: `key` holds
+// all `keyLength` bytes of it (see KeySource::StartFromBytes) and is only
+// read, so several runs may share it.
+RunStatus TransformStreamsWithKeyBytes(int mMode, int lDataSize, std::FILE *input,
+                                       const unsigned char *key, std::size_t keyLength,
+                                       std::FILE *output, const RunHooks &hooks);

@@ -64,23 +64,8 @@ bool KeySource::Start(std::FILE *file, std::size_t inMemoryLimit)
         return false;
     }
 
-    if (whole) {
-        if (length == 0)
-            return true;  // the empty key file: -1 on every call
-        std::size_t copies = (kMinimumSpan + length - 1) / length;
-        std::unique_ptr<unsigned char[]> cycle(new (std::nothrow) unsigned char[copies * length]);
-        if (!cycle) {
-            Fail();
-            return false;
-        }
-        for (std::size_t i = 0; i < copies; ++i)
-            std::memcpy(cycle.get() + i * length, first.get(), length);
-        buffer_ = std::move(cycle);
-        capacity_ = copies * length;
-        begin_ = pos_ = buffer_.get();
-        end_ = begin_ + capacity_;
-        return true;
-    }
+    if (whole)
+        return UseWholeKey(first.get(), length);
 
     // A large key: the bytes read so far are the first buffer, later ones
     // are read in chunks through the caller's stream.
@@ -92,6 +77,38 @@ bool KeySource::Start(std::FILE *file, std::size_t inMemoryLimit)
     end_ = begin_ + length;
     cycleRead_ = static_cast<std::int64_t>(length);
     cycleLength_ = sized ? fileSize : -1;
+    return true;
+}
+
+bool KeySource::StartFromBytes(const unsigned char *bytes, std::size_t length)
+{
+    if (length >= kMinimumSpan) {
+        // Long enough to cycle over as it stands: no copy.
+        begin_ = pos_ = bytes;
+        end_ = begin_ + length;
+        return true;
+    }
+    return UseWholeKey(bytes, length);
+}
+
+// A whole key in memory, repeated up to the minimum span in a buffer of its
+// own; the empty key leaves everything null (-1 on every call).
+bool KeySource::UseWholeKey(const unsigned char *bytes, std::size_t length)
+{
+    if (length == 0)
+        return true;
+    std::size_t copies = (kMinimumSpan + length - 1) / length;
+    std::unique_ptr<unsigned char[]> cycle(new (std::nothrow) unsigned char[copies * length]);
+    if (!cycle) {
+        Fail();
+        return false;
+    }
+    for (std::size_t i = 0; i < copies; ++i)
+        std::memcpy(cycle.get() + i * length, bytes, length);
+    buffer_ = std::move(cycle);
+    capacity_ = copies * length;
+    begin_ = pos_ = buffer_.get();
+    end_ = begin_ + capacity_;
     return true;
 }
 

@@ -30,6 +30,12 @@ public:
     // set and Next() gives -1.
     bool Start(std::FILE *file, std::size_t inMemoryLimit = KEY_IN_MEMORY_LIMIT);
 
+    // Takes the key from `bytes`, all `length` bytes of it, read once by the
+    // caller (a key that cannot be read twice, such as a pipe). The bytes stay
+    // the caller's and must outlive the run; runs on several threads may share
+    // them. Returns false when no memory could be had (Failed() is then set).
+    bool StartFromBytes(const unsigned char *bytes, std::size_t length);
+
     // The next key value, 0 to 255; -1 for an empty key file, and -1 forever
     // once the key failed.
     int Next() { return pos_ != end_ ? *pos_++ : Wrap(); }
@@ -59,6 +65,7 @@ public:
     }
 
 private:
+    bool UseWholeKey(const unsigned char *bytes, std::size_t length);
     int Wrap();
     bool Advance();
     int Fail();

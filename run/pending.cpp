@@ -24,32 +24,48 @@
 #include <unistd.h>
 #endif
 
+// A registered temporary file: its path, and on POSIX its folder (open) and
+// name there, which reach it even when the folder is renamed meanwhile.
+struct TempEntry {
+    std::string path;
+    int folder;
+    std::string name;
+};
+
 static std::mutex g_lock;
-static std::vector<std::string> g_temps;  // registered temporary files
+static std::vector<TempEntry> g_temps;  // registered temporary files
 static std::atomic<unsigned> g_serial{0};
 
 static void Unregister(const std::string &path)
 {
     for (auto it = g_temps.begin(); it != g_temps.end(); ++it) {
-        if (*it == path) {
+        if (it->path == path) {
             g_temps.erase(it);
             return;
         }
     }
 }
 
-// A short name of its own beside the output, whatever the output's length:
-// ".vantrel-PID-N.tmp" (hidden on POSIX, and easy to recognise).
-static std::string TempName(const std::string &finalPath)
+// A short name of its own, whatever the output's length: ".vantrel-PID-N.tmp"
+// (hidden on POSIX, and easy to recognise).
+static std::string TempBaseName()
 {
 #ifdef _WIN32
     unsigned long process = GetCurrentProcessId();
 #else
     unsigned long process = static_cast<unsigned long>(getpid());
 #endif
-    return FolderPart(finalPath) + ".vantrel-" + std::to_string(process) + "-" +
-           std::to_string(g_serial.fetch_add(1)) + ".tmp";
+    return ".vantrel-" + std::to_string(process) + "-" + std::to_string(g_serial.fetch_add(1)) +
+           ".tmp";
 }
+
+#ifdef _WIN32
+// The temporary name beside the output.
+static std::string TempName(const std::string &finalPath)
+{
+    return FolderPart(finalPath) + TempBaseName();
+}
+#endif
 
 #ifdef _WIN32
 std::string SystemErrorText(int error)
@@ -187,49 +203,256 @@ bool CanReplaceOutput(const std::string &finalPath, std::string *reason)
 
 #else  // POSIX
 
-static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::string *reason)
+// The name under which the system reaches an open file, for linking a file
+// that has no name of its own into a folder.
+static std::string DescriptorPath(int descriptor)
 {
-    int descriptor = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (descriptor == -1) {
-        *bExists = errno == EEXIST;
-        *reason = SystemErrorText(errno);
-        return nullptr;
-    }
-    std::FILE *stream = fdopen(descriptor, "wb");
-    if (!stream) {
-        *reason = SystemErrorText(errno);
-        close(descriptor);
-        RemoveFile(temp);
-    }
-    return stream;
+    return "/proc/self/fd/" + std::to_string(descriptor);
 }
 
-static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
-                                    std::string *reason)
+// Opens the temporary file as a file without a name in `folder`, where the
+// system and its file system can: -1 otherwise (the caller then names one).
+// A failure that a named file would meet as well is reported as *error.
+static int CreateUnnamedFile(int folder, int *error)
 {
-    const char *temp = pending.tempPath.c_str();
-    const char *final = pending.finalPath.c_str();
+#ifdef O_TMPFILE
+    int descriptor = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (descriptor == -1) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+            *error = errno;
+        return -1;
+    }
+    // Linking it into place later goes through /proc.
+    if (access(DescriptorPath(descriptor).c_str(), F_OK) == 0)
+        return descriptor;
+    close(descriptor);
+#else
+    (void)folder;
+    (void)error;
+#endif
+    return -1;
+}
+
+// Creates the pending file in pending->folder, unnamed or under a fresh
+// short name (registered); the lock is held. Returns the descriptor or -1
+// with *reason.
+static int CreateTempFile(PendingOutput *pending, std::string *reason)
+{
+    int error = 0;
+    int descriptor = CreateUnnamedFile(pending->folder, &error);
+    if (descriptor != -1 || error != 0) {
+        if (error != 0)
+            *reason = SystemErrorText(error);
+        return descriptor;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = TempBaseName();
+        descriptor = openat(pending->folder, name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (descriptor != -1) {
+            pending->tempPath = FolderPart(pending->finalPath) + name;
+            g_temps.push_back(TempEntry{pending->tempPath, pending->folder, name});
+            return descriptor;
+        }
+        if (errno != EEXIST) {
+            *reason = SystemErrorText(errno);
+            return -1;
+        }
+    }
+    *reason = "no free temporary name";
+    return -1;
+}
+
+// Whether the name `name` in `folder` is free or holds what an output may
+// replace: a regular file, or a link (to one, or to nothing).
+static bool Replaceable(int folder, const std::string &name)
+{
+    struct stat info;
+    if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return true;
+    if (S_ISLNK(info.st_mode) && fstatat(folder, name.c_str(), &info, 0) != 0)
+        return true;
+    return S_ISREG(info.st_mode);
+}
+
+// Links the unnamed file into `folder` as `name`; false with errno set.
+static bool LinkUnnamed(int descriptor, int folder, const std::string &name)
+{
+    return linkat(AT_FDCWD, DescriptorPath(descriptor).c_str(), folder, name.c_str(),
+                  AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Puts the file in place; the lock is held, the file is on disk.
+static CommitResult PutInPlace(PendingOutput *pending, int descriptor, bool replace,
+                               std::string *reason)
+{
+    int folder = pending->folder;
+    std::string name = BaseName(pending->finalPath);
+    bool unnamed = pending->tempPath.empty();
+    std::string temp = BaseName(pending->tempPath);
     if (!replace) {
         // A hard link never replaces: it fails when the name exists.
-        if (link(temp, final) == 0) {
-            unlink(temp);
+        if (unnamed ? LinkUnnamed(descriptor, folder, name)
+                    : linkat(folder, temp.c_str(), folder, name.c_str(), 0) == 0) {
+            if (!unnamed)
+                unlinkat(folder, temp.c_str(), 0);
             return COMMIT_DONE;
         }
         if (errno == EEXIST)
             return COMMIT_EXISTS;
-        // File systems without hard links: check, then rename.
+        // File systems without hard links have no unnamed files either:
+        // check, then rename.
         struct stat info;
-        if (lstat(final, &info) == 0)
-            return COMMIT_EXISTS;
+        if (unnamed || fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            *reason = SystemErrorText(errno);
+            return unnamed ? COMMIT_FAILED : COMMIT_EXISTS;
+        }
+    } else if (!Replaceable(folder, name)) {
+        *reason = "it is not a regular file, and is never replaced";
+        return COMMIT_FAILED;
     }
-    if (rename(temp, final) == 0)
+    if (unnamed) {
+        // Replacing takes a name first; a kill between the two steps leaves
+        // that whole file under its temporary name.
+        for (int attempt = 0; temp.empty() && attempt < 100; ++attempt) {
+            std::string candidate = TempBaseName();
+            if (LinkUnnamed(descriptor, folder, candidate))
+                temp = candidate;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (temp.empty()) {
+            *reason = SystemErrorText(errno);
+            return COMMIT_FAILED;
+        }
+    }
+    if (renameat(folder, temp.c_str(), folder, name.c_str()) == 0)
         return COMMIT_DONE;
     *reason = SystemErrorText(errno);
+    if (unnamed)
+        unlinkat(folder, temp.c_str(), 0);
     return COMMIT_FAILED;
+}
+
+bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
+                         std::string *reason)
+{
+    std::string folderPath = FolderPart(finalPath);
+#ifdef O_PATH
+    int folderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+    int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+    int folder = open(folderPath.empty() ? "." : folderPath.c_str(), folderFlags);
+    if (folder == -1) {
+        *reason = SystemErrorText(errno);
+        return false;
+    }
+    std::lock_guard<std::mutex> hold(g_lock);
+    pending->finalPath = finalPath;
+    pending->tempPath.clear();
+    pending->folder = folder;
+    int descriptor = CreateTempFile(pending, reason);
+    std::FILE *stream = descriptor == -1 ? nullptr : fdopen(descriptor, "wb");
+    if (!stream) {
+        if (descriptor != -1) {
+            *reason = SystemErrorText(errno);
+            close(descriptor);
+            if (!pending->tempPath.empty()) {
+                unlinkat(folder, BaseName(pending->tempPath).c_str(), 0);
+                Unregister(pending->tempPath);
+            }
+        }
+        close(folder);
+        pending->folder = -1;
+        return false;
+    }
+    pending->stream = stream;
+    return true;
+}
+
+void SetPendingPermissions(PendingOutput *pending, unsigned permissions)
+{
+    pending->permissions = permissions & 0777;
+}
+
+CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::string *reason)
+{
+    int descriptor = fileno(pending->stream);
+    bool done = SyncStreamToDisk(pending->stream);
+    int error = errno;
+    if (done) {
+        // Never wider than what it replaces: whoever could not read that
+        // file cannot read this one either.
+        unsigned permissions = pending->permissions;
+        struct stat old;
+        if (replace && fstatat(pending->folder, BaseName(pending->finalPath).c_str(), &old, 0) == 0 &&
+            S_ISREG(old.st_mode))
+            permissions &= static_cast<unsigned>(old.st_mode);
+        done = fchmod(descriptor, permissions) == 0;
+        error = errno;
+    }
+    bool unnamed = pending->tempPath.empty();
+    if (!unnamed) {
+        // A named file is closed first, and its close checked; an unnamed one
+        // must stay open to be linked, and its data is on disk already.
+        bool closed = std::fclose(pending->stream) == 0;
+        if (done && !closed)
+            error = errno;
+        done = done && closed;
+        pending->stream = nullptr;
+    }
+    CommitResult result = COMMIT_FAILED;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        if (!done)
+            *reason = SystemErrorText(error);
+        else
+            result = PutInPlace(pending, descriptor, replace, reason);
+        if (!unnamed) {
+            if (result != COMMIT_DONE)
+                unlinkat(pending->folder, BaseName(pending->tempPath).c_str(), 0);
+            Unregister(pending->tempPath);
+        }
+    }
+    if (pending->stream) {
+        std::fclose(pending->stream);
+        pending->stream = nullptr;
+    }
+    close(pending->folder);
+    pending->folder = -1;
+    return result;
+}
+
+void DiscardPendingOutput(PendingOutput *pending)
+{
+    if (pending->stream) {
+        std::fclose(pending->stream);
+        pending->stream = nullptr;
+    }
+    if (pending->folder == -1)
+        return;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        if (!pending->tempPath.empty()) {
+            unlinkat(pending->folder, BaseName(pending->tempPath).c_str(), 0);
+            Unregister(pending->tempPath);
+        }
+    }
+    close(pending->folder);
+    pending->folder = -1;
+}
+
+void AbandonPendingOutputs()
+{
+    g_lock.lock();  // held until the process ends
+    for (const TempEntry &temp : g_temps)
+        unlinkat(temp.folder, temp.name.c_str(), 0);
 }
 
 #endif
 
+#ifdef _WIN32
 bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
                          std::string *reason)
 {
@@ -243,7 +466,7 @@ bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
                 continue;
             return false;
         }
-        g_temps.push_back(temp);
+        g_temps.push_back(TempEntry{temp, -1, std::string()});
         pending->finalPath = finalPath;
         pending->tempPath = temp;
         pending->stream = stream;
@@ -253,14 +476,17 @@ bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
     return false;
 }
 
+void SetPendingPermissions(PendingOutput *, unsigned)
+{
+    // Windows files take their permissions from their folder.
+}
+
 CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::string *reason)
 {
     bool synced = SyncStreamToDisk(pending->stream);
     int syncError = errno;
-#ifdef _WIN32
     if (synced)
         KeepWhenClosed(pending->stream);
-#endif
     bool closed = std::fclose(pending->stream) == 0;
     int closeError = errno;
     pending->stream = nullptr;
@@ -292,6 +518,8 @@ void DiscardPendingOutput(PendingOutput *pending)
 void AbandonPendingOutputs()
 {
     g_lock.lock();  // held until the process ends
-    for (const std::string &path : g_temps)
-        RemoveFile(path);  // Windows: marked for deletion, gone once closed
+    for (const TempEntry &temp : g_temps)
+        RemoveFile(temp.path);  // marked for deletion, gone once closed
 }
+
+#endif

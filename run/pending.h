@@ -9,17 +9,26 @@
 
 struct PendingOutput {
     std::string finalPath;
-    std::string tempPath;
+    std::string tempPath;         // empty while the file has no name (POSIX)
     std::FILE *stream = nullptr;  // open "wb" while pending
+    int folder = -1;              // POSIX: the output's folder, open while pending
+    unsigned permissions = 0600;  // POSIX: the bits the output gets when put in place
 };
 
 // Creates a new, empty temporary file in the folder of `finalPath`, open for
-// writing, and registers it for AbandonPendingOutputs. On Windows the file is
-// marked for deletion until it is put in place, so that the system removes
-// it however the process ends (killed, crashed). On failure returns false
-// with the system's reason in *reason.
+// writing, and registers it for AbandonPendingOutputs. On Linux, where the
+// file system allows, the file has no name at all until it is put in place
+// (so that even a kill leaves nothing); elsewhere it has a short name of its
+// own beside the output. On Windows it is marked for deletion until then, so
+// that the system removes it however the process ends (killed, crashed). On
+// POSIX it is readable by its owner only until then. On failure returns
+// false with the system's reason in *reason.
 bool CreatePendingOutput(const std::string &finalPath, PendingOutput *pending,
                          std::string *reason);
+
+// POSIX: the permission bits (of 0777) the output gets when it is put in
+// place, never more than a file it replaces had. Nothing on Windows.
+void SetPendingPermissions(PendingOutput *pending, unsigned permissions);
 
 enum CommitResult {
     COMMIT_DONE,
@@ -28,9 +37,10 @@ enum CommitResult {
 };
 
 // Puts the stream's data on disk, closes it and renames the temporary file
-// to the final name, replacing an existing file only when `replace`. The
-// rename is atomic: the final name holds the old file or the whole new one.
-// On any failure the temporary file is removed.
+// to the final name, replacing an existing file only when `replace`, and
+// never anything that is not a regular file (or a link to one). The rename
+// is atomic: the final name holds the old file or the whole new one. On any
+// failure the temporary file is removed.
 CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::string *reason);
 
 // Closes the stream and removes the temporary file.

@@ -2,6 +2,10 @@
 // (shell/vantrel.rc) and the code. Only #define lines: windres reads it too.
 #pragma once
 
+// Version information of each program (vantrel.exe, vantrel-cli.exe):
+// Windows looks for it under id 1
+#define IDV_VERSION     1
+
 // Menu bar and accelerator table of the main window
 #define IDVANTREL       600
 #define IDACCEL         100

@@ -62,9 +62,10 @@ inline std::vector<std::uintmax_t> TemporaryFiles(const fs::path &folder)
     return sizes;
 }
 
+// Names are UTF-8 on every system, as the programs take them.
 inline void WriteFileBytes(const std::string &path, const Bytes &bytes)
 {
-    std::ofstream file(path, std::ios::binary);
+    std::ofstream file(fs::u8path(path), std::ios::binary);
     file.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     file.close();
     ASSERT_TRUE(file) << "cannot write " << path;
@@ -72,7 +73,7 @@ inline void WriteFileBytes(const std::string &path, const Bytes &bytes)
 
 inline Bytes ReadFileBytes(const std::string &path)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(fs::u8path(path), std::ios::binary);
     EXPECT_TRUE(file.is_open()) << "cannot open " << path;
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# full_disk.sh mount|unmount DIR: a 64 KiB tmpfs for the run's full-disk
-# check (Z:DIR under Wine). Needs root; without it that check is skipped.
+# full_disk.sh mount|unmount DIR: a 64 KiB tmpfs for the full-disk checks
+# (Z:DIR under Wine). Needs root; without it those checks are skipped.
 dir=$2
 if [[ $1 == mount ]]; then
   mkdir -p "$dir"

@@ -247,8 +247,9 @@ inline bool ChooseInFileDialog(HWND dialog, const std::string &path, std::string
         *error = "the dialog's file-name field does not take the keyboard";
         return false;
     }
-    // Over all the field holds. Wine may lose the Shift of the selection
-    // (as it may lose an Alt): then once more.
+    // The path typed over what the field holds. On a loaded machine the
+    // selection can miss (the field was still being filled, or Home came
+    // before Shift was seen down): then it is typed over again.
     for (int attempt = 0; attempt < 3; ++attempt) {
         Press(VK_END);
         Press(VK_HOME, {VK_SHIFT});

@@ -10,6 +10,9 @@ needs=(
   "make:make"
   "/usr/include/gtest/gtest.h:libgtest-dev"
   "/usr/src/googletest/CMakeLists.txt:googletest"
+  "clang++:clang"
+  "aarch64-linux-gnu-g++:crossbuild-essential-arm64"
+  "s390x-linux-gnu-g++:crossbuild-essential-s390x"
   "i686-w64-mingw32-g++-posix:g++-mingw-w64-i686-posix"
   "i686-w64-mingw32-windres:binutils-mingw-w64-i686"
   "wine:wine"
@@ -20,6 +23,11 @@ needs=(
   "xdotool:xdotool"
   "import:imagemagick"
   "/usr/share/wine/fonts/tahoma.ttf:fonts-wine"
+  # the release: the Debian package's dependencies, its checks, its manual page
+  "dpkg-shlibdeps:dpkg-dev"
+  "lintian:lintian"
+  "groff:groff-base"
+  "man:man-db"
 )
 
 missing=()
@@ -82,4 +90,13 @@ if ! i386_runs; then
     "${sudo[@]}" tee "$binfmt/register" >/dev/null
   i386_runs || { echo "install-deps: 32-bit programs still do not run (QEMU's i386 emulator)" >&2; exit 1; }
   echo "32-bit programs run under QEMU's i386 emulator (this kernel has no 32-bit support)."
+fi
+
+# The aarch64 and s390x trees run their programs under QEMU's user-mode
+# emulators: the backports' qemu-user above brings them, else this release's.
+if ! command -v qemu-aarch64 >/dev/null 2>&1 || ! command -v qemu-s390x >/dev/null 2>&1; then
+  as_root "install qemu-user"
+  echo "Installing: qemu-user"
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
 fi

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs every test of both build trees and ends with one summary line.
+# Runs every test of every build tree and ends with one summary line.
 set -uo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,16 +24,34 @@ run_tree() {
   fi
 }
 
-run_tree host
-read -r host_pass host_total <<<"$counts"
-run_tree win32 tools/wine-session.sh
-read -r win_pass win_total <<<"$counts"
+# One seed for every tree, so that their cross-build tests use the same files.
+export VANTREL_TEST_SEED=${VANTREL_TEST_SEED:-$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')}
+echo "== Seed of this run: VANTREL_TEST_SEED=$VANTREL_TEST_SEED =="
 
-pass=$((host_pass + win_pass))
-total=$((host_total + win_total))
+# Each tree with what it is in the summary; its counts added up.
+pass=0 total=0 trees=()
+tally() {
+  local tree_pass tree_total
+  read -r tree_pass tree_total <<<"$counts"
+  pass=$((pass + tree_pass)) total=$((total + tree_total))
+  trees+=("$1 $tree_pass/$tree_total")
+}
+run_tree host
+tally "host g++"
+run_tree clang
+tally "host Clang"
+run_tree aarch64
+tally "aarch64 under QEMU"
+run_tree s390x
+tally "s390x under QEMU"
+run_tree win32 tools/wine-session.sh
+tally "win32 under Wine"
+
+summary=$(printf '%s, ' "${trees[@]}")
+summary=${summary%, }
 if [[ $pass -eq $total ]]; then
-  echo "== Vantrel: all $total tests passed (host $host_pass/$host_total, win32 under Wine $win_pass/$win_total) =="
+  echo "== Vantrel: all $total tests passed ($summary) =="
   exit 0
 fi
-echo "== Vantrel: $((total - pass)) of $total tests FAILED (host $host_pass/$host_total passed, win32 under Wine $win_pass/$win_total passed) =="
+echo "== Vantrel: $((total - pass)) of $total tests FAILED (passed: $summary) =="
 exit 1

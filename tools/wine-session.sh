@@ -60,4 +60,7 @@ fi
 # start them here, with nothing attached.
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
+# From here Ctrl+C is the command's to handle (it reaches it too): the
+# session ends with the command's own status, 0 when it closed in order.
+trap : INT TERM
 "$@"
