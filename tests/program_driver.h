@@ -82,11 +82,16 @@ inline bool BringToFront(HWND hwnd)
 }
 
 // One running vantrel.exe (build/win32/vantrel.exe, beside the folder of
-// the running program). Ending the object ends a program still running.
+// the running program), or another program of the build tree. Ending the
+// object ends a program still running.
 class Program {
 public:
-    // Starts the program with `folder` as its current directory.
-    bool Start(const std::string &folder, std::string *error)
+    // Starts the program with `folder` as its current directory: vantrel.exe,
+    // or `program` (a path in the build tree) with `arguments`, its standard
+    // output and error going to `output` and `errors` when given (inheritable
+    // handles).
+    bool Start(const std::string &folder, std::string *error, const std::string &program = "vantrel.exe",
+               const std::string &arguments = "", HANDLE output = nullptr, HANDLE errors = nullptr)
     {
         char self[MAX_PATH] = "";
         GetModuleFileNameA(nullptr, self, sizeof self);
@@ -94,12 +99,17 @@ public:
         path.erase(path.rfind('\\'));
         if (path.substr(path.rfind('\\')) == "\\tests")
             path.erase(path.rfind('\\'));
-        std::string commandLine = "\"" + path + "\\vantrel.exe\"";
+        std::string commandLine = "\"" + path + "\\" + program + "\" " + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
+        if (output || errors) {
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = output;
+            startup.hStdError = errors;
+        }
         PROCESS_INFORMATION info = {};
-        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                            &info)) {
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, output || errors, 0, nullptr, folder.c_str(),
+                            &startup, &info)) {
             *error = "cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")";
             return false;
         }
@@ -192,6 +202,7 @@ public:
     // A dialog (file dialog, About box, message box) by its caption.
     HWND WaitForDialog(const std::string &title) const { return WaitFor("#32770", title); }
     HWND MainWindow() const { return WaitFor("vantrelwinWndClass", "Vantrel"); }
+    HANDLE Handle() const { return process_; }
 
     // The windows that are up, for failure messages.
     std::string DescribeWindows() const
@@ -223,6 +234,53 @@ inline std::string StatusText(HWND main)
 inline bool WaitForStatus(HWND main, const std::string &text, DWORD timeoutMs = 5000)
 {
     return WaitUntil([&] { return StatusText(main) == text; }, timeoutMs);
+}
+
+// Which of the system's message icons (IDI_ERROR, IDI_WARNING,
+// IDI_INFORMATION, IDI_QUESTION) a message box shows, told by its pixels on
+// the screen; null when it shows no icon. (Another process cannot read the
+// box's icon handle under Wine.)
+inline LPCSTR MessageIconOf(HWND box)
+{
+    HWND icon = nullptr;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) == "Static" && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+            IsWindowVisible(child))
+            icon = child;
+    }
+    RECT rect = {};
+    if (!icon || !GetWindowRect(icon, &rect))
+        return nullptr;
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC shown = CreateCompatibleDC(screen), drawn = CreateCompatibleDC(screen);
+    HGDIOBJ shownBitmap = SelectObject(shown, CreateCompatibleBitmap(screen, width, height));
+    HGDIOBJ drawnBitmap = SelectObject(drawn, CreateCompatibleBitmap(screen, width, height));
+    BitBlt(shown, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    HBRUSH background = CreateSolidBrush(GetPixel(shown, 0, 0));  // a corner the icon leaves clear
+    const RECT all = {0, 0, width, height};
+    LPCSTR best = nullptr;
+    long fewest = long(width) * height / 4;  // a match differs in less than a quarter of the pixels
+    for (LPCSTR candidate : {IDI_ERROR, IDI_WARNING, IDI_INFORMATION, IDI_QUESTION}) {
+        FillRect(drawn, &all, background);
+        DrawIconEx(drawn, 0, 0, LoadIconA(nullptr, candidate), width, height, 0, nullptr, DI_NORMAL);
+        long differing = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                differing += GetPixel(shown, x, y) != GetPixel(drawn, x, y);
+        }
+        if (differing < fewest) {
+            fewest = differing;
+            best = candidate;
+        }
+    }
+    DeleteObject(background);
+    DeleteObject(SelectObject(shown, shownBitmap));
+    DeleteObject(SelectObject(drawn, drawnBitmap));
+    DeleteDC(shown);
+    DeleteDC(drawn);
+    ReleaseDC(nullptr, screen);
+    return best;
 }
 
 // The folder a file dialog shows (its "Look in" box).
