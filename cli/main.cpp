@@ -23,6 +23,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "fault.h"
+#include "pending.h"
 #else
 #include <fcntl.h>
 #endif
@@ -361,6 +364,8 @@ static int Main(const std::vector<std::string> &args)
 // The arguments as the system holds them (UTF-16), as UTF-8.
 int wmain(int argc, wchar_t **argv)
 {
+    // A crash removes the temporary outputs of the runs under way first.
+    SetFaultCleanup(RemovePendingOutputsAfterFault);
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i)
         args.push_back(Utf8FromWide(argv[i]));

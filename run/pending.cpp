@@ -116,10 +116,40 @@ static bool MarkForDeletion(HANDLE file, bool bDelete)
                                       sizeof disposition) != 0;
 }
 
+// The open temporary files, for RemovePendingOutputsAfterFault: fixed
+// slots, taken and given back without a lock, holding only handles.
+constexpr int kFaultSlots = 64;
+static std::atomic<HANDLE> g_faultSlots[kFaultSlots];
+
+static HANDLE HandleOf(std::FILE *stream)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+static void HoldForFault(HANDLE file)
+{
+    for (std::atomic<HANDLE> &slot : g_faultSlots) {
+        HANDLE empty = nullptr;
+        if (slot.compare_exchange_strong(empty, file))
+            return;
+    }
+    // All slots taken: the deletion mark alone removes it, when the process ends.
+}
+
+static void ReleaseForFault(HANDLE file)
+{
+    for (std::atomic<HANDLE> &slot : g_faultSlots) {
+        HANDLE held = file;
+        if (slot.compare_exchange_strong(held, nullptr))
+            return;
+    }
+}
+
 // The temporary file is to be put in place: closing it must keep it.
 static void KeepWhenClosed(std::FILE *stream)
 {
-    MarkForDeletion(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), false);
+    ReleaseForFault(HandleOf(stream));
+    MarkForDeletion(HandleOf(stream), false);
 }
 
 // Creates temp as a new file open for writing. Returns nullptr with
@@ -139,10 +169,12 @@ static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::str
     // Where the file system cannot mark it, a kill leaves it behind (as on
     // POSIX), named so that it is recognised.
     MarkForDeletion(file, true);
+    HoldForFault(file);
     int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
     std::FILE *stream = descriptor == -1 ? nullptr : _fdopen(descriptor, "wb");
     if (!stream) {
         *reason = SystemErrorText(errno);
+        ReleaseForFault(file);
         if (descriptor != -1)
             _close(descriptor);
         else
@@ -152,9 +184,32 @@ static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::str
     return stream;
 }
 
+// Gives the temporary file the access rules (DACL) of the file it is to
+// replace, so that replacing never lets in anyone the old file kept out.
+// True when there is nothing to carry over (no such file, or a file system
+// without access rules); false when the rules were read but could not be
+// given to the new file.
+static bool KeepAccessRules(const std::wstring &temp, const std::wstring &final)
+{
+    DWORD needed = 0;
+    GetFileSecurityW(final.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    if (needed == 0)
+        return true;
+    std::vector<unsigned char> rules(needed);
+    auto *descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(rules.data());
+    if (!GetFileSecurityW(final.c_str(), DACL_SECURITY_INFORMATION, descriptor, needed, &needed))
+        return true;
+    return SetFileSecurityW(temp.c_str(), DACL_SECURITY_INFORMATION, descriptor) != 0;
+}
+
 static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,
                                     std::string *reason)
 {
+    if (replace && !KeepAccessRules(WidePath(pending.tempPath), WidePath(pending.finalPath))) {
+        *reason = "the access rules of the file it replaces could not be kept (" +
+                  WindowsErrorText(GetLastError()) + ")";
+        return COMMIT_FAILED;
+    }
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (MoveFileExW(WidePath(pending.tempPath).c_str(), WidePath(pending.finalPath).c_str(), flags))
         return COMMIT_DONE;
@@ -507,6 +562,7 @@ CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::stri
 void DiscardPendingOutput(PendingOutput *pending)
 {
     if (pending->stream) {
+        ReleaseForFault(HandleOf(pending->stream));
         std::fclose(pending->stream);
         pending->stream = nullptr;
     }
@@ -520,6 +576,17 @@ void AbandonPendingOutputs()
     g_lock.lock();  // held until the process ends
     for (const TempEntry &temp : g_temps)
         RemoveFile(temp.path);  // marked for deletion, gone once closed
+}
+
+void RemovePendingOutputsAfterFault()
+{
+    // Each file in a slot is marked for deletion: closing its handle makes
+    // the system remove it now, unless a reader still has it open. Nothing
+    // here locks or allocates.
+    for (std::atomic<HANDLE> &slot : g_faultSlots) {
+        if (HANDLE file = slot.exchange(nullptr))
+            CloseHandle(file);
+    }
 }
 
 #endif

@@ -47,6 +47,14 @@ CommitResult CommitPendingOutput(PendingOutput *pending, bool replace, std::stri
 void DiscardPendingOutput(PendingOutput *pending);
 
 #ifdef _WIN32
+// For the fault handler: removes the temporary file of every pending output
+// still being written, without taking a lock or allocating memory, so that
+// it is safe on a thread of its own while the faulting thread is stopped
+// anywhere. Their streams are left broken: the process must end next. (A
+// commit's last moment, between closing the file and putting it in place,
+// is not covered.)
+void RemovePendingOutputsAfterFault();
+
 // Whether a commit that replaces could put an output at `finalPath` as
 // things stand, asked before the work starts: true when nothing has that
 // name in an existing folder, or when the file there opens for writing and

@@ -5,7 +5,9 @@
 // itself), and raises KIND: access (a write to a read-only page), divide (an
 // integer division by zero), stack (pushes until the stack overflows),
 // illegal (ud2), privileged (hlt) or raise (RaiseException with a code of
-// its own). The hardware faults come with EBX, ESI and EDI set to
+// its own). KIND run instead starts a run that replaces FILE, with the
+// programs' clean-up of pending outputs, and makes the access fault at the
+// run's first progress step. The hardware faults come with EBX, ESI and EDI set to
 // B1B1B1B1, C2C2C2C2 and D3D3D3D3. What the system raised is written to
 // standard output as "raised CODE at ADDRESS", seen first by a vectored
 // handler that lets the fault go on to the fault handler.
@@ -14,7 +16,12 @@
 #include <cstring>
 #include <string>
 
+#include "bytestream.h"
+#include "encode.h"
 #include "fault.h"
+#include "filerun.h"
+#include "pending.h"
+#include "sysfile.h"
 
 namespace {
 
@@ -55,6 +62,28 @@ LONG CALLBACK NoteRaised(EXCEPTION_POINTERS *fault)
                  "movl %0, %%ecx\n" instructions                                                 \
                  : : "m"(readOnlyPage) : "eax", "ebx", "ecx", "edx", "esi", "edi", "memory")
 
+void AccessFault(void *)
+{
+    FAULT_WITH_MARKED_REGISTERS("movl %%eax, 16(%%ecx)\n");
+}
+
+// Encrypts this program's own file into a pending output that is to replace
+// `output`, and faults during the run.
+void FaultDuringARun(const char *output)
+{
+    SetFaultCleanup(RemovePendingOutputsAfterFault);
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::FILE *input = OpenStream(Utf8FromAnsi(self), "rb"), *key = OpenStream(Utf8FromAnsi(self), "rb");
+    PendingOutput pending;
+    std::string reason;
+    std::int64_t size = 0;
+    if (!input || !key || !StreamFileSize(input, &size) || !CreatePendingOutput(Utf8FromAnsi(output), &pending, &reason))
+        return;
+    RunHooks hooks{AccessFault, nullptr, nullptr};
+    TransformStreams(ENCRYPT, EngineDataSize(size), input, key, pending.stream, hooks);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -69,7 +98,9 @@ int main(int argc, char **argv)
     const std::string kind = argv[1];
     readOnlyPage = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
     if (kind == "access")
-        FAULT_WITH_MARKED_REGISTERS("movl %%eax, 16(%%ecx)\n");
+        AccessFault(nullptr);
+    else if (kind == "run")
+        FaultDuringARun(argv[2]);
     else if (kind == "divide")
         FAULT_WITH_MARKED_REGISTERS("movl $1, %%eax\n xorl %%edx, %%edx\n xorl %%ecx, %%ecx\n divl %%ecx\n");
     else if (kind == "stack")
