@@ -189,17 +189,25 @@ static std::FILE *CreateNewFile(const std::string &temp, bool *bExists, std::str
 // True when there is nothing to carry over (no such file, or a file system
 // without access rules); false when the rules were read but could not be
 // given to the new file.
-static bool KeepAccessRules(const std::wstring &temp, const std::wstring &final)
+static std::vector<unsigned char> AccessRulesOf(const std::wstring &path)
 {
     DWORD needed = 0;
-    GetFileSecurityW(final.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-    if (needed == 0)
-        return true;
+    GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
     std::vector<unsigned char> rules(needed);
-    auto *descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(rules.data());
-    if (!GetFileSecurityW(final.c_str(), DACL_SECURITY_INFORMATION, descriptor, needed, &needed))
+    if (needed == 0 ||
+        !GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, rules.data(), needed, &needed))
+        rules.clear();
+    return rules;
+}
+
+static bool KeepAccessRules(const std::wstring &temp, const std::wstring &final)
+{
+    std::vector<unsigned char> rules = AccessRulesOf(final);
+    // Rules that are the same already are left alone: some file systems
+    // only approximate the rules they are given.
+    if (rules.empty() || rules == AccessRulesOf(temp))
         return true;
-    return SetFileSecurityW(temp.c_str(), DACL_SECURITY_INFORMATION, descriptor) != 0;
+    return SetFileSecurityW(temp.c_str(), DACL_SECURITY_INFORMATION, rules.data()) != 0;
 }
 
 static CommitResult RenameIntoPlace(const PendingOutput &pending, bool replace,

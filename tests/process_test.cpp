@@ -2,6 +2,8 @@
 // messages, the progress dialog, what failures leave behind; the file checks.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -115,6 +117,46 @@ protected:
     MessageBoxCapture messages_;
 };
 
+// The SID of the user the test runs as, as text.
+std::string UserSid()
+{
+    HANDLE token;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    unsigned char buffer[256];
+    DWORD length = 0;
+    char *text = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length))
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text);
+    CloseHandle(token);
+    std::string sid = text ? text : "";
+    LocalFree(text);
+    return sid;
+}
+
+// A file's access rules (its DACL), as text and from text.
+std::string AccessRules(const std::string &path)
+{
+    unsigned char buffer[1024];
+    DWORD length = 0;
+    char *text = nullptr;
+    if (GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &length))
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                             &text, nullptr);
+    std::string rules = text ? text : "";
+    LocalFree(text);
+    return rules;
+}
+
+void SetAccessRules(const std::string &path, const std::string &rules)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(rules.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    EXPECT_TRUE(SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor));
+    LocalFree(descriptor);
+    ASSERT_EQ(AccessRules(path), rules);
+}
+
 }  // namespace
 
 TEST_F(RunTest, WholeFilesGiveTheEngineBytesAndBackUnderTheProgressDialog)
@@ -132,13 +174,18 @@ TEST_F(RunTest, WholeFilesGiveTheEngineBytesAndBackUnderTheProgressDialog)
     fs::create_directory(deep);
     auto at = [&](const char *name) { return (deep / name).string(); };
     ASSERT_EQ(at("sealed").size(), 255u);
+    // The outputs are kept from everyone but their owner and the system:
+    // their replacements are too.
+    const std::string ownerOnly = "D:(A;;FA;;;SY)(A;;FA;;;" + UserSid() + ")";
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "input " << c.input << " key " << c.key);
         Bytes plain = RandomBytes(rng_, c.input), key = RandomBytes(rng_, c.key);
         WriteFileBytes(at("plain"), plain);
         WriteFileBytes(at("key"), key);
-        for (const char *out : {"sealed", "back"})
+        for (const char *out : {"sealed", "back"}) {
             WriteFileBytes(at(out), kOld);  // replaced, and only at the end
+            SetAccessRules(at(out), ownerOnly);
+        }
         UseKey(at("key"));
         for (int mode : {ENCRYPT, DECRYPT}) {
             std::string in = at(mode == ENCRYPT ? "plain" : "sealed");
@@ -158,6 +205,7 @@ TEST_F(RunTest, WholeFilesGiveTheEngineBytesAndBackUnderTheProgressDialog)
         }
         EXPECT_TRUE(ReadFileBytes(at("sealed")) == ReferenceOutput(ENCRYPT, plain, key));
         EXPECT_TRUE(ReadFileBytes(at("back")) == plain);
+        EXPECT_EQ(AccessRules(at("sealed")) + AccessRules(at("back")), ownerOnly + ownerOnly);
     }
 }
 
